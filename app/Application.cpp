@@ -1,0 +1,30 @@
+#include "app/Application.h"
+#include "app/MainWindow.h"
+#include "ui/UpdaterLookAndFeel.h"
+
+Application::Application() = default;
+
+Application::~Application() = default;
+
+const juce::String Application::getApplicationName()    { return "Morphane by Zentrik"; }
+const juce::String Application::getApplicationVersion() { return "1.0"; }
+bool Application::moreThanOneInstanceAllowed()          { return false; }
+
+void Application::initialise (const juce::String& commandLine)
+{
+    lookAndFeel = std::make_unique<UpdaterLookAndFeel>();
+    juce::LookAndFeel::setDefaultLookAndFeel (lookAndFeel.get());
+
+    mainWindow = std::make_unique<MainWindow> (commandLine);
+    mainWindow->centreWithSize (MainWindow::width, MainWindow::height);
+    mainWindow->setVisible (true);
+    mainWindow->setResizeLimits (MainWindow::width, MainWindow::height, MainWindow::width, MainWindow::height);
+}
+
+void Application::shutdown()
+{
+    mainWindow.reset();
+
+    juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
+    lookAndFeel.reset();
+}

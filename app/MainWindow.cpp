@@ -1,0 +1,47 @@
+#include "app/MainWindow.h"
+#include "firmware/FirmwareImageClass.h"
+#include "ui/ContentComp.h"
+#include "upload/BasicSysexProtocolClass.h"
+
+#include <QuilletResources.h>
+
+namespace
+{
+    const juce::Colour windowBackground (0xffeff2f3);
+}
+
+MainWindow::MainWindow (juce::String commandLine)
+    : juce::DocumentWindow ({}, windowBackground, juce::DocumentWindow::closeButton, true)
+{
+    contentComp = new ContentComp (this, std::move (commandLine));
+    setResizable (true, false);
+    setContentOwned (contentComp, false);
+    setName (makeTitle (*contentComp->firmwareImage));
+    setIcon (juce::ImageCache::getFromMemory (QuilletResources::icon256_png, QuilletResources::icon256_pngSize));
+    setVisible (true);
+}
+
+MainWindow::~MainWindow() = default;
+
+juce::String MainWindow::makeTitle (const FirmwareImageClass& image)
+{
+    auto title = image.getName() + " version " + image.getVersion();
+
+    if (image.revision != 0)
+        title << " - R" << image.revision;
+
+    return title;
+}
+
+void MainWindow::closeButtonPressed()
+{
+    if (contentComp != nullptr && contentComp->protocol != nullptr)
+    {
+        // The upload gives up its waits for the message thread once asked to
+        // exit, so this normally ends within one message's interval.
+        contentComp->protocol->signalThreadShouldExit();
+        contentComp->protocol->waitForThreadToExit (closeWaitMs);
+    }
+
+    juce::JUCEApplication::getInstance()->systemRequestedQuit();
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+//==============================================================================
+/**
+    The SysEx stream that the assembler pulls into the program's read-only
+    data (see EmbeddedFirmwareStream.S.in). It is never copied: the upload sends
+    each message straight from here.
+*/
+extern "C" const std::uint8_t quilletFirmwareStream[];
+extern "C" const std::uint8_t quilletFirmwareStreamEnd[];
+
+namespace EmbeddedFirmwareStream
+{
+    inline const std::uint8_t* data() noexcept   { return quilletFirmwareStream; }
+
+    inline std::size_t size() noexcept
+    {
+        return static_cast<std::size_t> (quilletFirmwareStreamEnd - quilletFirmwareStream);
+    }
+}

@@ -1,0 +1,23 @@
+#include "firmware/FirmwareImageClass.h"
+#include "firmware/EmbeddedFirmwareStream.h"
+
+FirmwareImageClass::FirmwareImageClass (juce::String nameToUse, juce::String versionToUse, int revisionToUse)
+    : streamData (nullptr),
+      streamSize (0),
+      name (std::move (nameToUse)),
+      version (std::move (versionToUse)),
+      revision (revisionToUse),
+      fixedPacing (0)
+{
+}
+
+FirmwareImageClass::FirmwareImageClass()
+    : FirmwareImageClass ("Kelvane", "1.3.00 Build 89", 0)
+{
+    streamData = EmbeddedFirmwareStream::data();
+    streamSize = static_cast<juce::int64> (EmbeddedFirmwareStream::size());
+}
+
+juce::String FirmwareImageClass::getName() const      { return name; }
+void FirmwareImageClass::setName (juce::String newName) { name = std::move (newName); }
+juce::String FirmwareImageClass::getVersion() const   { return version; }

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Builds the updater (Release) and starts it.
+#
+# On a machine without a MIDI sequencer (no /dev/snd/seq) it starts the
+# program over the stand-in MIDI service with one port, "Virtual Pedal", and
+# afterwards checks what that virtual pedal received against the image.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="$root/build/release"
+
+"$root/scripts/install-deps.sh"
+
+cmake --preset release -S "$root" >/dev/null
+cmake --build "$build" --target QuilletLooperSwUpdater virtual-midi quillet-capture-check
+
+program="$build/QuilletLooperSwUpdater_artefacts/Release/QuilletLooperSwUpdater"
+
+if [[ -z "${DISPLAY:-}" ]]; then
+    echo "The updater is a desktop program: run this from a desktop session (DISPLAY is not set)." >&2
+    exit 1
+fi
+
+if [[ -e /dev/snd/seq ]]; then
+    exec "$program"
+fi
+
+capture="$build/virtual-pedal.capture"
+rm -f "$capture"
+
+echo "No MIDI sequencer on this machine: the updater runs over a stand-in MIDI service."
+echo "Choose \"Virtual Pedal\" under STEP1, then press update."
+
+LD_PRELOAD="$build/tools/virtual-midi/libvirtual-midi.so" \
+VIRTUAL_MIDI_PORTS="Virtual Pedal" \
+VIRTUAL_MIDI_CAPTURE="$capture" \
+    "$program" || true
+
+if [[ -s "$capture" ]]; then
+    echo
+    echo "What the virtual pedal received:"
+    "$build/tools/capture-check/quillet-capture-check" "$capture" "$build/firmware/development-image.syx"
+else
+    echo "The virtual pedal received nothing."
+fi

@@ -1,0 +1,134 @@
+#include "app/Application.h"
+#include "app/MainWindow.h"
+#include "firmware/FirmwareImageClass.h"
+#include "ui/ContentComp.h"
+
+#include <MessageLoop.h>
+#include <VirtualMidi.h>
+
+#include <gtest/gtest.h>
+
+namespace
+{
+    /** The application object as the framework would create it, initialised and
+        shut down by the test itself. */
+    class RunningApplication  : public testing::Test
+    {
+    protected:
+        void SetUp() override
+        {
+            VirtualMidi::reset();
+
+            // The framework only accepts an application object in a program that
+            // registered a factory for one.
+            juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; };
+            app = std::make_unique<Application>();
+            app->initialise ({});
+            window = app->getMainWindow();
+        }
+
+        void TearDown() override
+        {
+            app->shutdown();
+            app.reset();
+            juce::JUCEApplicationBase::createInstance = nullptr;
+        }
+
+        std::unique_ptr<Application> app;
+        MainWindow* window = nullptr;
+    };
+}
+
+//==============================================================================
+TEST (Application, AnswersTheFrameworksQuestions)
+{
+    juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; };
+
+    {
+        Application app;
+        EXPECT_EQ (app.getApplicationName(), "Morphane by Zentrik");
+        EXPECT_EQ (app.getApplicationVersion(), "1.0");
+        EXPECT_FALSE (app.moreThanOneInstanceAllowed());
+        EXPECT_EQ (app.getMainWindow(), nullptr);
+    }
+
+    juce::JUCEApplicationBase::createInstance = nullptr;
+}
+
+TEST (MainWindow, TitleCarriesTheRevisionOnlyWhenItIsNotZero)
+{
+    FirmwareImageClass record;
+    record.setName ("Quillet Q7");
+    EXPECT_EQ (MainWindow::makeTitle (record), "Quillet Q7 version 1.3.00 Build 89");
+
+    record.revision = 7;
+    EXPECT_EQ (MainWindow::makeTitle (record), "Quillet Q7 version 1.3.00 Build 89 - R7");
+
+    record.revision = -12;
+    EXPECT_EQ (MainWindow::makeTitle (record), "Quillet Q7 version 1.3.00 Build 89 - R-12");
+}
+
+//==============================================================================
+TEST_F (RunningApplication, ShowsOneFixedWindowCentredOnTheMainDisplay)
+{
+    ASSERT_NE (window, nullptr);
+
+    EXPECT_EQ (window->getName(), "Quillet Q7 version 1.3.00 Build 89");
+    EXPECT_TRUE (window->isVisible());
+    EXPECT_TRUE (window->isOnDesktop());
+    EXPECT_EQ (window->getBackgroundColour(), juce::Colour (0xffeff2f3));
+    EXPECT_FALSE (window->isUsingNativeTitleBar());
+    EXPECT_EQ (window->getTitleBarHeight(), 26);
+
+    EXPECT_NE (window->getCloseButton(), nullptr);
+    EXPECT_EQ (window->getMinimiseButton(), nullptr);
+    EXPECT_EQ (window->getMaximiseButton(), nullptr);
+
+    const auto area = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->userArea;
+    EXPECT_EQ (window->getBounds(),
+               juce::Rectangle<int> (area.getX() + area.getWidth() / 2 - 325, area.getY() + area.getHeight() / 2 - 200, 650, 400));
+
+    // The panel fills the content area inside the title bar and the resizable border.
+    ASSERT_NE (window->getContentComp(), nullptr);
+    EXPECT_EQ (window->getContentComponent(), window->getContentComp());
+    EXPECT_EQ (window->getContentComp()->getBounds(), juce::Rectangle<int> (4, 30, 642, 366));
+}
+
+TEST_F (RunningApplication, ResizingByTheBorderLeavesTheWindowAt650By400)
+{
+    ASSERT_NE (window, nullptr);
+    EXPECT_TRUE (window->isResizable());
+    EXPECT_FALSE (window->isUsingNativeTitleBar());
+
+    auto* constrainer = window->getConstrainer();
+    ASSERT_NE (constrainer, nullptr);
+    EXPECT_EQ (constrainer->getMinimumWidth(), 650);
+    EXPECT_EQ (constrainer->getMaximumWidth(), 650);
+    EXPECT_EQ (constrainer->getMinimumHeight(), 400);
+    EXPECT_EQ (constrainer->getMaximumHeight(), 400);
+
+    // This is what the border does with a drag of its bottom-right corner.
+    const auto before = window->getBounds();
+    constrainer->setBoundsForComponent (window, before.withSize (900, 700), false, false, true, true);
+    EXPECT_EQ (window->getBounds(), before);
+
+    constrainer->setBoundsForComponent (window, before.withTrimmedLeft (100).withTrimmedTop (50), true, true, false, false);
+    EXPECT_EQ (window->getWidth(), 650);
+    EXPECT_EQ (window->getHeight(), 400);
+}
+
+// Posting the quit ends this process's message loop for good, so this case
+// stays last here (CTest runs every case in a process of its own anyway).
+TEST_F (RunningApplication, ClosingWithoutAnUploadAsksTheApplicationToQuitAtOnce)
+{
+    ASSERT_NE (window, nullptr);
+    EXPECT_FALSE (juce::MessageManager::getInstance()->hasStopMessageBeenSent());
+
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    window->closeButtonPressed();
+    const auto elapsed = juce::Time::getMillisecondCounterHiRes() - start;
+
+    EXPECT_LT (elapsed, 1000.0);
+    EXPECT_TRUE (juce::MessageManager::getInstance()->hasStopMessageBeenSent());
+    EXPECT_EQ (app->getMainWindow(), window) << "the window lives until shutdown";
+}

@@ -1,0 +1,85 @@
+// Runs the built program as separate processes on the test's X display.
+
+#include <MessageLoop.h>
+
+#include <gtest/gtest.h>
+#include <juce_core/juce_core.h>
+
+namespace
+{
+    const juce::String windowTitle ("Quillet Q7 version 1.3.00 Build 89");
+
+    juce::String run (const juce::StringArray& command)
+    {
+        juce::ChildProcess process;
+        return process.start (command) ? process.readAllProcessOutput().trim() : juce::String();
+    }
+
+    juce::StringArray findWindows()
+    {
+        return juce::StringArray::fromLines (run ({ "xdotool", "search", "--name", "^" + windowTitle + "$" }).trim());
+    }
+
+    /** xwininfo's view of a window: "width x height". */
+    juce::String sizeOf (const juce::String& windowId)
+    {
+        const auto info = juce::StringArray::fromLines (run ({ "xwininfo", "-id", windowId }));
+        juce::String width, height;
+
+        for (auto& line : info)
+        {
+            if (line.trim().startsWith ("Width:"))  width  = line.fromFirstOccurrenceOf (":", false, false).trim();
+            if (line.trim().startsWith ("Height:")) height = line.fromFirstOccurrenceOf (":", false, false).trim();
+        }
+
+        return width + "x" + height;
+    }
+
+    bool waitFor (const std::function<bool()>& condition, int timeoutMs)
+    {
+        const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+
+        while (! condition())
+        {
+            if (juce::Time::getMillisecondCounter() > end)
+                return false;
+
+            juce::Thread::sleep (50);
+        }
+
+        return true;
+    }
+}
+
+TEST (Program, ASecondStartOpensNothingAndLeavesTheFirstWindowAsItWas)
+{
+    ASSERT_TRUE (juce::File (QUILLET_APP_PATH).existsAsFile());
+    ASSERT_TRUE (findWindows().isEmpty()) << "another updater is already running on this display";
+
+    juce::ChildProcess first;
+    ASSERT_TRUE (first.start (QUILLET_APP_PATH, 0));
+    ASSERT_TRUE (waitFor ([] { return findWindows().size() == 1; }, 20000)) << "the first window never appeared";
+
+    const auto firstWindow = findWindows()[0];
+    EXPECT_EQ (sizeOf (firstWindow), "650x400");
+    const auto geometryBefore = run ({ "xdotool", "getwindowgeometry", firstWindow });
+
+    juce::ChildProcess second;
+    ASSERT_TRUE (second.start (QUILLET_APP_PATH, 0));
+    EXPECT_TRUE (second.waitForProcessToFinish (20000)) << "the second start did not end";
+    EXPECT_EQ (second.getExitCode(), 0u);
+
+    juce::Thread::sleep (500);
+    EXPECT_EQ (findWindows(), juce::StringArray (firstWindow));
+    EXPECT_EQ (run ({ "xdotool", "getwindowgeometry", firstWindow }), geometryBefore);
+    EXPECT_TRUE (first.isRunning());
+
+    // The close button of the one window ends the program.
+    run ({ "xdotool", "windowclose", firstWindow });
+
+    if (! first.waitForProcessToFinish (10000))
+    {
+        first.kill();
+        FAIL() << "closing the window did not end the program";
+    }
+}

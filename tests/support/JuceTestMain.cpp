@@ -1,0 +1,24 @@
+#include <gtest/gtest.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+namespace
+{
+    /** Brings up JUCE's GUI support on the main thread, which thereby becomes the
+        message thread for every test in the program. */
+    class JuceEnvironment  : public testing::Environment
+    {
+    public:
+        void SetUp() override     { juce = std::make_unique<juce::ScopedJuceInitialiser_GUI>(); }
+        void TearDown() override  { juce.reset(); }
+
+    private:
+        std::unique_ptr<juce::ScopedJuceInitialiser_GUI> juce;
+    };
+}
+
+int main (int argc, char** argv)
+{
+    testing::InitGoogleTest (&argc, argv);
+    testing::AddGlobalTestEnvironment (new JuceEnvironment());
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+//==============================================================================
+/**
+    Control of the stand-in MIDI service: an in-process emulation of the system's
+    MIDI sequencer that offers virtual output ports and records what is sent to
+    them. Linked into a test program, its sequencer functions take the place of
+    the system library's; preloaded under the unchanged updater, it is set up from
+    the environment (see README.md in this folder).
+
+    All functions are thread-safe.
+*/
+namespace VirtualMidi
+{
+    /** One event that reached a virtual port. */
+    struct Event
+    {
+        std::string port;             ///< name of the destination port
+        std::vector<std::uint8_t> bytes;
+        std::int64_t timeNs = 0;      ///< when the send began: CLOCK_MONOTONIC (std::chrono::steady_clock) in ns
+        std::int64_t endTimeNs = 0;   ///< when the send returned, on the same clock
+    };
+
+    /** Replaces the list of output ports the system offers, in system order.
+        Takes effect for the next listing; ports already open stay as they are. */
+    void setOutputPorts (const std::vector<std::string>& names);
+
+    /** Makes opening (connecting to) the named port fail, or succeed again. */
+    void setOpenRefused (const std::string& name, bool refused);
+
+    /** Makes every send block for this long per byte, like a slow driver. */
+    void setSendDelayPerByte (std::chrono::nanoseconds delay);
+
+    /** Writes every event received from now on to this capture file as well
+        (format in CaptureFormat.h), replacing any file written so far; an empty
+        path stops writing. Returns false when the file cannot be created. */
+    bool setCaptureFile (const std::string& path);
+
+    /** Applies the VIRTUAL_MIDI_* environment variables that are set (see
+        README.md); done once when the service is loaded. */
+    void configureFromEnvironment();
+
+    /** Everything received so far, in arrival order. */
+    std::vector<Event> getEvents();
+
+    /** Forgets the events received so far. */
+    void clearEvents();
+
+    /** Number of connections from a program's port to a virtual port: one per
+        open output. */
+    int getNumOpenConnections();
+
+    /** Back to no ports, nothing refused, no delay, no events and no capture
+        file. Connections that are open stay until their program closes them. */
+    void reset();
+}
