@@ -1,0 +1,511 @@
+#include "VirtualMidiService.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <iterator>
+
+namespace
+{
+    constexpr int systemClient = SND_SEQ_CLIENT_SYSTEM;
+    constexpr int firstVirtualClient = 20;
+    constexpr int firstUserClient = 128;
+    constexpr int maxClients = 192;
+    constexpr int maxPortsPerClient = 254;
+
+    constexpr unsigned int virtualPortCapability = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+    constexpr unsigned int virtualPortType = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_HARDWARE | SND_SEQ_PORT_TYPE_PORT;
+
+    bool isVirtualClient (int clientId)
+    {
+        return clientId >= firstVirtualClient && clientId < firstUserClient;
+    }
+
+    bool sameAddress (snd_seq_addr_t a, snd_seq_addr_t b)
+    {
+        return a.client == b.client && a.port == b.port;
+    }
+
+    snd_seq_addr_t makeAddress (int client, int port)
+    {
+        snd_seq_addr_t address;
+        address.client = (unsigned char) client;
+        address.port = (unsigned char) port;
+        return address;
+    }
+
+    std::int64_t monotonicNow()
+    {
+        timespec now;
+        clock_gettime (CLOCK_MONOTONIC, &now);
+        return (std::int64_t) now.tv_sec * 1000000000 + now.tv_nsec;
+    }
+
+    void sleepUntil (std::int64_t deadlineNs)
+    {
+        timespec deadline;
+        deadline.tv_sec = (time_t) (deadlineNs / 1000000000);
+        deadline.tv_nsec = (long) (deadlineNs % 1000000000);
+
+        while (clock_nanosleep (CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR)
+        {
+        }
+    }
+
+    void copyName (char (&destination)[64], const std::string& name)
+    {
+        const auto length = std::min (name.size(), sizeof (destination) - 1);
+        std::memcpy (destination, name.data(), length);
+        destination[length] = 0;
+    }
+
+    /** Splits a ';'-separated list, dropping spaces at both ends of each name and empty names. */
+    std::vector<std::string> splitNames (const char* list)
+    {
+        std::vector<std::string> names;
+        std::string all (list);
+        std::size_t start = 0;
+
+        while (start <= all.size())
+        {
+            auto end = all.find (';', start);
+
+            if (end == std::string::npos)
+                end = all.size();
+
+            auto name = all.substr (start, end - start);
+            const auto first = name.find_first_not_of (" \t");
+
+            if (first != std::string::npos)
+                names.push_back (name.substr (first, name.find_last_not_of (" \t") - first + 1));
+
+            start = end + 1;
+        }
+
+        return names;
+    }
+
+    // Sets everything up from the environment when the library is loaded, so a
+    // preloaded program finds its ports and its capture file from the start.
+    struct LoadTimeSetUp
+    {
+        LoadTimeSetUp()   { VirtualMidiService::getInstance(); }
+    };
+
+    const LoadTimeSetUp loadTimeSetUp;
+}
+
+//==============================================================================
+VirtualMidiService& VirtualMidiService::getInstance()
+{
+    static auto* instance = new VirtualMidiService();
+    return *instance;
+}
+
+VirtualMidiService::VirtualMidiService()
+{
+    Client system { systemClient, "System", SND_SEQ_KERNEL_CLIENT, {} };
+    system.ports.push_back ({ 0, "Timer", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_READ, 0 });
+    system.ports.push_back ({ 1, "Announce", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ, 0 });
+    clients.emplace (systemClient, system);
+
+    configureFromEnvironment();
+}
+
+//==============================================================================
+void VirtualMidiService::setOutputPorts (const std::vector<std::string>& names)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    applyOutputPorts (names);
+}
+
+void VirtualMidiService::applyOutputPorts (const std::vector<std::string>& names)
+{
+    // Subscriptions to the old ports stay: an output that is open keeps receiving.
+    for (auto it = clients.begin(); it != clients.end();)
+        it = isVirtualClient (it->first) ? clients.erase (it) : std::next (it);
+
+    auto clientId = firstVirtualClient;
+
+    for (const auto& name : names)
+    {
+        if (clientId == firstUserClient)
+        {
+            std::fprintf (stderr, "virtual-midi: too many ports, \"%s\" and those after it are left out\n", name.c_str());
+            break;
+        }
+
+        Client client { clientId, name, SND_SEQ_KERNEL_CLIENT, {} };
+        client.ports.push_back ({ 0, name, virtualPortCapability, virtualPortType });
+        clients.emplace (clientId++, client);
+    }
+}
+
+void VirtualMidiService::setOpenRefused (const std::string& name, bool refused)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+
+    if (refused)
+        refusedNames.insert (name);
+    else
+        refusedNames.erase (name);
+}
+
+void VirtualMidiService::setSendDelayPerByte (std::chrono::nanoseconds delay)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    delayPerByte = std::max (delay, std::chrono::nanoseconds (0));
+}
+
+bool VirtualMidiService::setCaptureFile (const std::string& path)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    return capture.open (path);
+}
+
+std::vector<VirtualMidi::Event> VirtualMidiService::getEvents() const
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    return events;
+}
+
+void VirtualMidiService::clearEvents()
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    events.clear();
+}
+
+int VirtualMidiService::getNumOpenConnections() const
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    return (int) std::count_if (subscriptions.begin(), subscriptions.end(),
+                                [] (const Subscription& s) { return s.toVirtualPort; });
+}
+
+void VirtualMidiService::reset()
+{
+    // Clients that programs opened stay, with their ports and connections: they
+    // belong to the program (JUCE, for one, keeps its client while a port is open).
+    const std::lock_guard<std::mutex> guard (lock);
+    applyOutputPorts ({});
+    refusedNames.clear();
+    delayPerByte = std::chrono::nanoseconds (0);
+    events.clear();
+    capture.close();
+}
+
+void VirtualMidiService::configureFromEnvironment()
+{
+    if (const auto* ports = std::getenv ("VIRTUAL_MIDI_PORTS"))
+        setOutputPorts (splitNames (ports));
+
+    if (const auto* refused = std::getenv ("VIRTUAL_MIDI_REFUSE"))
+        for (const auto& name : splitNames (refused))
+            setOpenRefused (name, true);
+
+    if (const auto* delay = std::getenv ("VIRTUAL_MIDI_DELAY_NS_PER_BYTE"))
+    {
+        char* end = nullptr;
+        const auto value = std::strtoll (delay, &end, 10);
+
+        if (end == delay || *end != 0 || value < 0)
+            std::fprintf (stderr, "virtual-midi: VIRTUAL_MIDI_DELAY_NS_PER_BYTE=\"%s\" is not a number of nanoseconds; no delay\n", delay);
+        else
+            setSendDelayPerByte (std::chrono::nanoseconds (value));
+    }
+
+    if (const auto* path = std::getenv ("VIRTUAL_MIDI_CAPTURE"))
+        setCaptureFile (path);
+}
+
+//==============================================================================
+int VirtualMidiService::openClient()
+{
+    const std::lock_guard<std::mutex> guard (lock);
+
+    for (int id = firstUserClient; id < maxClients; ++id)
+    {
+        if (clients.count (id) == 0)
+        {
+            clients.emplace (id, Client { id, "Client-" + std::to_string (id), SND_SEQ_USER_CLIENT, {} });
+            return id;
+        }
+    }
+
+    return -ENOMEM;
+}
+
+void VirtualMidiService::closeClient (int clientId)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+
+    if (auto* client = findClient (clientId))
+    {
+        for (const auto& port : client->ports)
+            removeSubscriptionsOf (makeAddress (clientId, port.id));
+
+        clients.erase (clientId);
+    }
+}
+
+int VirtualMidiService::setClientName (int clientId, const char* name)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    auto* client = findClient (clientId);
+
+    if (client == nullptr || name == nullptr)
+        return -EINVAL;
+
+    client->name = name;
+    return 0;
+}
+
+void VirtualMidiService::getSystemInfo (snd_seq_system_info_t& info) const
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    info.queues = 32;
+    info.clients = maxClients;
+    info.ports = maxPortsPerClient;
+    info.channels = 256;
+    info.currentClients = (int) clients.size();
+    info.currentQueues = 0;
+}
+
+int VirtualMidiService::queryNextClient (snd_seq_client_info_t& info) const
+{
+    const std::lock_guard<std::mutex> guard (lock);
+
+    // Like the kernel, the search starts after the given client, so a zeroed
+    // info never finds the system client.
+    const auto it = clients.lower_bound (std::max (info.client + 1, 0));
+
+    if (it == clients.end())
+        return -ENOENT;
+
+    const auto& client = it->second;
+    info.client = client.id;
+    info.type = client.type;
+    copyName (info.name, client.name);
+    info.numPorts = (int) client.ports.size();
+    info.card = -1;
+    info.pid = -1;
+    return 0;
+}
+
+int VirtualMidiService::queryNextPort (snd_seq_port_info_t& info) const
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    const auto* client = findClient (info.addr.client);
+
+    if (client == nullptr)
+        return -ENXIO;
+
+    // The port number is a byte: -1 wraps round to 0 here, as in the kernel.
+    const auto first = (int) (unsigned char) (info.addr.port + 1);
+
+    for (const auto& port : client->ports)
+    {
+        if (port.id >= first)
+        {
+            info.addr = makeAddress (client->id, port.id);
+            info.openRefused = isOpenRefused (info.addr);
+            copyName (info.name, port.name);
+            info.capability = port.capability;
+            info.type = port.type;
+            info.midiChannels = isVirtualClient (client->id) ? 16 : 0;
+            info.readUse = countSubscriptions (info.addr, true);
+            info.writeUse = countSubscriptions (info.addr, false);
+            return 0;
+        }
+    }
+
+    return -ENOENT;
+}
+
+int VirtualMidiService::createPort (int clientId, const char* name, unsigned int capability, unsigned int type)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    auto* client = findClient (clientId);
+
+    if (client == nullptr || name == nullptr)
+        return -EINVAL;
+
+    int id = 0;
+    auto position = client->ports.begin();
+
+    while (position != client->ports.end() && position->id == id)
+    {
+        ++position;
+        ++id;
+    }
+
+    if (id >= maxPortsPerClient)
+        return -ENOMEM;
+
+    client->ports.insert (position, Port { id, name, capability, type });
+    return id;
+}
+
+int VirtualMidiService::deletePort (int clientId, int port)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    auto* client = findClient (clientId);
+
+    if (client == nullptr)
+        return -EINVAL;
+
+    const auto it = std::find_if (client->ports.begin(), client->ports.end(),
+                                  [port] (const Port& p) { return p.id == port; });
+
+    if (it == client->ports.end())
+        return -ENOENT;
+
+    removeSubscriptionsOf (makeAddress (clientId, port));
+    client->ports.erase (it);
+    return 0;
+}
+
+int VirtualMidiService::connect (int callerId, snd_seq_addr_t sender, snd_seq_addr_t destination)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    const auto* senderPort = findPort (sender);
+    const auto* destinationPort = findPort (destination);
+
+    if (senderPort == nullptr || destinationPort == nullptr)
+        return -EINVAL;
+
+    // As in the kernel: a client needs no permission on its own side.
+    constexpr auto readable = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
+    constexpr auto writable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+
+    if (callerId != sender.client && (senderPort->capability & readable) != readable)
+        return -EPERM;
+
+    if (callerId != destination.client && (destinationPort->capability & writable) != writable)
+        return -EPERM;
+
+    if (isOpenRefused (destination) || isOpenRefused (sender))
+        return -EBUSY;
+
+    for (const auto& s : subscriptions)
+        if (sameAddress (s.sender, sender) && sameAddress (s.destination, destination))
+            return -EBUSY;
+
+    subscriptions.push_back ({ sender, destination, destinationPort->name, isVirtualClient (destination.client) });
+    return 0;
+}
+
+int VirtualMidiService::deliverDirect (int clientId, const snd_seq_event_t& event)
+{
+    const auto isVariable = (event.flags & SND_SEQ_EVENT_LENGTH_MASK) == SND_SEQ_EVENT_LENGTH_VARIABLE;
+    const auto eventSize = (int) sizeof (snd_seq_event_t) + (isVariable ? (int) event.data.ext.len : 0);
+
+    std::vector<std::uint8_t> bytes;
+
+    if (! MidiEventCodec::toMessageBytes (event, bytes))
+        return eventSize;   // not a MIDI message: no port here does anything with it
+
+    std::vector<std::string> destinations;
+    std::chrono::nanoseconds delay;
+
+    {
+        const std::lock_guard<std::mutex> guard (lock);
+
+        if (findClient (clientId) == nullptr)
+            return -EBADFD;
+
+        if (event.dest.client == SND_SEQ_ADDRESS_SUBSCRIBERS)
+        {
+            const auto sender = makeAddress (clientId, event.source.port);
+
+            for (const auto& s : subscriptions)
+                if (s.toVirtualPort && sameAddress (s.sender, sender))
+                    destinations.push_back (s.destinationName);
+        }
+        else if (event.dest.client != SND_SEQ_ADDRESS_BROADCAST)
+        {
+            const auto* port = findPort (event.dest);
+
+            if (port == nullptr)
+                return -ENOENT;
+
+            if (isVirtualClient (event.dest.client) && (port->capability & SND_SEQ_PORT_CAP_WRITE) != 0)
+                destinations.push_back (port->name);
+        }
+
+        delay = delayPerByte;
+    }
+
+    if (destinations.empty())
+        return eventSize;
+
+    // The virtual driver takes the bytes at its own pace, without the lock, so
+    // the other threads carry on meanwhile.
+    const auto startNs = monotonicNow();
+
+    if (delay.count() > 0)
+        sleepUntil (startNs + delay.count() * (std::int64_t) bytes.size());
+
+    const auto endNs = monotonicNow();
+
+    const std::lock_guard<std::mutex> guard (lock);
+
+    for (const auto& name : destinations)
+    {
+        capture.write (name, bytes.data(), bytes.size(), startNs, endNs);
+        events.push_back ({ name, bytes, startNs, endNs });
+    }
+
+    return eventSize;
+}
+
+//==============================================================================
+VirtualMidiService::Client* VirtualMidiService::findClient (int clientId)
+{
+    const auto it = clients.find (clientId);
+    return it != clients.end() ? &it->second : nullptr;
+}
+
+const VirtualMidiService::Client* VirtualMidiService::findClient (int clientId) const
+{
+    const auto it = clients.find (clientId);
+    return it != clients.end() ? &it->second : nullptr;
+}
+
+const VirtualMidiService::Port* VirtualMidiService::findPort (snd_seq_addr_t address) const
+{
+    if (const auto* client = findClient (address.client))
+        for (const auto& port : client->ports)
+            if (port.id == address.port)
+                return &port;
+
+    return nullptr;
+}
+
+bool VirtualMidiService::isOpenRefused (snd_seq_addr_t address) const
+{
+    const auto* port = findPort (address);
+    return port != nullptr && isVirtualClient (address.client) && refusedNames.count (port->name) != 0;
+}
+
+void VirtualMidiService::removeSubscriptionsOf (snd_seq_addr_t address)
+{
+    subscriptions.erase (std::remove_if (subscriptions.begin(), subscriptions.end(),
+                                         [address] (const Subscription& s)
+                                         {
+                                             return sameAddress (s.sender, address) || sameAddress (s.destination, address);
+                                         }),
+                         subscriptions.end());
+}
+
+int VirtualMidiService::countSubscriptions (snd_seq_addr_t address, bool asSender) const
+{
+    return (int) std::count_if (subscriptions.begin(), subscriptions.end(),
+                                [address, asSender] (const Subscription& s)
+                                {
+                                    return sameAddress (asSender ? s.sender : s.destination, address);
+                                });
+}
