@@ -18,10 +18,6 @@ namespace
         void SetUp() override
         {
             VirtualMidi::reset();
-
-            // The framework only accepts an application object in a program that
-            // registered a factory for one.
-            juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; };
             app = std::make_unique<Application>();
             app->initialise ({});
             window = app->getMainWindow();
@@ -31,7 +27,6 @@ namespace
         {
             app->shutdown();
             app.reset();
-            juce::JUCEApplicationBase::createInstance = nullptr;
         }
 
         std::unique_ptr<Application> app;
@@ -42,17 +37,11 @@ namespace
 //==============================================================================
 TEST (Application, AnswersTheFrameworksQuestions)
 {
-    juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; };
-
-    {
-        Application app;
-        EXPECT_EQ (app.getApplicationName(), "Morphane by Zentrik");
-        EXPECT_EQ (app.getApplicationVersion(), "1.0");
-        EXPECT_FALSE (app.moreThanOneInstanceAllowed());
-        EXPECT_EQ (app.getMainWindow(), nullptr);
-    }
-
-    juce::JUCEApplicationBase::createInstance = nullptr;
+    Application app;
+    EXPECT_EQ (app.getApplicationName(), "Morphane by Zentrik");
+    EXPECT_EQ (app.getApplicationVersion(), "1.0");
+    EXPECT_FALSE (app.moreThanOneInstanceAllowed());
+    EXPECT_EQ (app.getMainWindow(), nullptr);
 }
 
 TEST (MainWindow, TitleCarriesTheRevisionOnlyWhenItIsNotZero)

@@ -18,6 +18,12 @@ namespace
 
 int main (int argc, char** argv)
 {
+    // JUCE installs its X error handlers only in a program that registered an
+    // application factory; without them Xlib's default handler ends the process
+    // at the first harmless error, such as a window-manager atom that a bare
+    // Xvfb does not define. The factory is never called here.
+    juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; };
+
     testing::InitGoogleTest (&argc, argv);
     testing::AddGlobalTestEnvironment (new JuceEnvironment());
     return RUN_ALL_TESTS();

@@ -1,0 +1,162 @@
+#include "MidiInterfaceFixture.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+using MidiInterfaceThreads = MidiInterfaceFixture;
+
+//==============================================================================
+// The protocol thread may still be inside sendBytes() when the selector is
+// enabled again at the end of an upload, so a choice made then replaces or
+// closes the output under a running send. Meant to be run under the address
+// and thread sanitizers as well: without the interface's lock the send uses a
+// deleted output.
+TEST_F (MidiInterfaceThreads, SendingWhileTheOutputIsReplacedOrClosed)
+{
+    start ({ "A", "B" });
+
+    // Slow sends, so that many choices land while a send is running.
+    VirtualMidi::setSendDelayPerByte (std::chrono::microseconds (1));
+
+    const auto message = makeSysex (300);
+    std::atomic<bool> stop { false };
+    std::atomic<int> numSends { 0 };
+
+    std::thread sender ([&]
+    {
+        while (! stop.load())
+        {
+            EXPECT_EQ (midi->sendBytes (message.data(), (int) message.size()), 0);
+            ++numSends;
+            std::this_thread::sleep_for (std::chrono::microseconds (50));
+        }
+    });
+
+    for (int round = 0; round < 60; ++round)
+    {
+        choose (1);
+        choose (2);
+        midi->selectOutput (1);
+        choose (3);
+        midi->selectOutput (2);
+        midi->selectOutput (3);
+        drain();
+    }
+
+    stop = true;
+    sender.join();
+
+    EXPECT_FALSE (midi->isConnected());
+    EXPECT_GT (numSends.load(), 0);
+
+    const auto events = VirtualMidi::getEvents();
+    EXPECT_FALSE (events.empty());
+
+    const auto numWhole = std::count_if (events.begin(), events.end(), [&] (const VirtualMidi::Event& e)
+    {
+        return (e.port == "A" || e.port == "B") && e.bytes == message;
+    });
+
+    EXPECT_EQ ((size_t) numWhole, events.size());
+}
+
+//==============================================================================
+namespace
+{
+    /** What happened while the output was changed during a long send. */
+    struct SwitchDuringSend
+    {
+        VirtualMidi::Event send;
+        std::int64_t choiceStartNs = 0, choiceEndNs = 0;
+        int mostOpen = 0;
+    };
+}
+
+class MidiInterfaceSwitching  : public MidiInterfaceFixture
+{
+protected:
+    /** Starts a send of about 200 ms on another thread, makes the choice 40 ms
+        into it, and samples the number of open outputs until both are done. */
+    SwitchDuringSend switchDuringSend (const std::function<void()>& makeChoice)
+    {
+        const auto message = makeSysex (1000);
+        VirtualMidi::clearEvents();
+        VirtualMidi::setSendDelayPerByte (std::chrono::microseconds (200));
+
+        SwitchDuringSend result;
+        std::atomic<bool> stop { false }, sending { false };
+        std::atomic<int> mostOpen { 0 };
+
+        std::thread watcher ([&]
+        {
+            while (! stop.load())
+                mostOpen = std::max (mostOpen.load(), VirtualMidi::getNumOpenConnections());
+        });
+
+        std::thread sender ([&]
+        {
+            sending = true;
+            midi->sendBytes (message.data(), (int) message.size());
+        });
+
+        while (! sending.load())
+            std::this_thread::yield();
+
+        std::this_thread::sleep_for (std::chrono::milliseconds (40));
+
+        result.choiceStartNs = monotonicNs();
+        makeChoice();
+        result.choiceEndNs = monotonicNs();
+
+        sender.join();
+        stop = true;
+        watcher.join();
+        result.mostOpen = mostOpen.load();
+        VirtualMidi::setSendDelayPerByte (std::chrono::nanoseconds (0));
+
+        const auto events = VirtualMidi::getEvents();
+
+        if (events.size() == 1)
+            result.send = events[0];
+        else
+            ADD_FAILURE() << events.size() << " events instead of one";
+
+        EXPECT_LT (result.send.timeNs, result.choiceStartNs) << "the send began only after the choice";
+        return result;
+    }
+};
+
+// A choice made while a send runs waits for the send to return before it
+// touches the output, then closes the old output before it opens the new one.
+TEST_F (MidiInterfaceSwitching, AChoiceWaitsForTheRunningSendAndClosesBeforeOpening)
+{
+    start ({ "A", "B", "C" });
+    choose (2);
+    ASSERT_TRUE (midi->isConnected());
+
+    const auto chosen = switchDuringSend ([this] { choose (3); });
+
+    EXPECT_EQ (chosen.send.port, "B");
+    EXPECT_GE (chosen.choiceEndNs, chosen.send.endTimeNs);
+    EXPECT_EQ (chosen.mostOpen, 1);
+
+    const auto selected = switchDuringSend ([this] { midi->selectOutput (1); });
+
+    EXPECT_EQ (selected.send.port, "C");
+    EXPECT_GE (selected.choiceEndNs, selected.send.endTimeNs);
+    EXPECT_EQ (selected.mostOpen, 1);
+
+    drain();
+    EXPECT_TRUE (midi->isConnected());
+    EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 1);
+
+    const auto dropped = switchDuringSend ([this] { choose (4); });
+
+    EXPECT_EQ (dropped.send.port, "A");
+    EXPECT_GE (dropped.choiceEndNs, dropped.send.endTimeNs);
+    EXPECT_FALSE (midi->isConnected());
+    EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 0);
+}
