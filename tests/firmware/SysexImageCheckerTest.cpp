@@ -63,6 +63,8 @@ TEST (FirmwareImageTool, StopsTheBuildOnADamagedFileNamingFileOffsetAndFault)
     ASSERT_TRUE (process.start (juce::StringArray { tool.getFullPathName(), "check", damaged.getFile().getFullPathName() },
                                 juce::ChildProcess::wantStdErr | juce::ChildProcess::wantStdOut));
     const auto output = process.readAllProcessOutput();
+    // The output can end before the process has: only its end gives the exit code.
+    ASSERT_TRUE (process.waitForProcessToFinish (10000));
     EXPECT_EQ (process.getExitCode(), 1u);
     EXPECT_TRUE (output.contains (damaged.getFile().getFullPathName())) << output;
     EXPECT_TRUE (output.contains ("offset 6: byte 0x92 with its top bit set inside the message starting at offset 4")) << output;
@@ -82,6 +84,7 @@ TEST (FirmwareImageTool, GeneratesAnImageItsOwnCheckAccepts)
     juce::ChildProcess check;
     ASSERT_TRUE (check.start (juce::StringArray { tool.getFullPathName(), "check", image.getFile().getFullPathName() }));
     EXPECT_TRUE (check.readAllProcessOutput().contains ("3065 messages"));
+    ASSERT_TRUE (check.waitForProcessToFinish (60000));
     EXPECT_EQ (check.getExitCode(), 0u);
 }
 
@@ -99,11 +102,13 @@ TEST (FirmwareImageTool, TheBuildStopsOnADamagedMaintainerImage)
     ASSERT_TRUE (configure.start (juce::StringArray { QUILLET_CMAKE_COMMAND, "-S", QUILLET_TEST_SOURCE_DIR, "-B", build.getFullPathName(),
                                                       "-DQUILLET_BUILD_TESTS=OFF", "-DQUILLET_FIRMWARE_IMAGE=" + image.getFullPathName() }));
     const auto configureOutput = configure.readAllProcessOutput();
+    ASSERT_TRUE (configure.waitForProcessToFinish (60000));
     ASSERT_EQ (configure.getExitCode(), 0u) << configureOutput;
 
     juce::ChildProcess make;
     ASSERT_TRUE (make.start (juce::StringArray { QUILLET_CMAKE_COMMAND, "--build", build.getFullPathName(), "--target", "quillet_firmware_image" }));
     const auto output = make.readAllProcessOutput();
+    ASSERT_TRUE (make.waitForProcessToFinish (60000));
     EXPECT_NE (make.getExitCode(), 0u);
     EXPECT_TRUE (output.contains ("error: firmware image " + image.getFullPathName()
                                   + ": offset 4: expected 0xF0 to start a message after the previous 0xF7, found 0x42")) << output;

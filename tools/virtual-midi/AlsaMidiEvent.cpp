@@ -2,6 +2,7 @@
 // Linux MIDI back end uses to turn messages into sequencer events and back.
 
 #include "SequencerTypes.h"
+#include "VirtualMidiService.h"
 
 #include <cerrno>
 #include <new>
@@ -43,6 +44,7 @@ void snd_midi_event_reset_decode (snd_midi_event_t* dev)
 
 long snd_midi_event_encode (snd_midi_event_t* dev, const unsigned char* buf, long count, snd_seq_event_t* ev)
 {
+    VirtualMidiService::noteHandOverStart();
     return dev->codec.encode (buf, count, *ev);
 }
 

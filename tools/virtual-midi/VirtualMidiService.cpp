@@ -398,8 +398,24 @@ int VirtualMidiService::connect (int callerId, snd_seq_addr_t sender, snd_seq_ad
     return 0;
 }
 
+namespace
+{
+    // When this thread began handing over the message it sends next; 0 when it
+    // sends an event that it built without the byte coder.
+    thread_local std::int64_t handOverStartNs = 0;
+}
+
+void VirtualMidiService::noteHandOverStart() noexcept
+{
+    if (handOverStartNs == 0)
+        handOverStartNs = monotonicNow();
+}
+
 int VirtualMidiService::deliverDirect (int clientId, const snd_seq_event_t& event)
 {
+    auto startNs = handOverStartNs != 0 ? handOverStartNs : monotonicNow();
+    handOverStartNs = 0;
+
     const auto isVariable = (event.flags & SND_SEQ_EVENT_LENGTH_MASK) == SND_SEQ_EVENT_LENGTH_VARIABLE;
     const auto eventSize = (int) sizeof (snd_seq_event_t) + (isVariable ? (int) event.data.ext.len : 0);
 
@@ -444,10 +460,8 @@ int VirtualMidiService::deliverDirect (int clientId, const snd_seq_event_t& even
 
     // The virtual driver takes the bytes at its own pace, without the lock, so
     // the other threads carry on meanwhile.
-    const auto startNs = monotonicNow();
-
     if (delay.count() > 0)
-        sleepUntil (startNs + delay.count() * (std::int64_t) bytes.size());
+        sleepUntil (monotonicNow() + delay.count() * (std::int64_t) bytes.size());
 
     const auto endNs = monotonicNow();
 

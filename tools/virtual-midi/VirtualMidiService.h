@@ -80,6 +80,13 @@ public:
         the (virtual) driver has taken it: after the configured per-byte delay. */
     int deliverDirect (int clientId, const snd_seq_event_t& event);
 
+    /** Notes, on the calling thread, that a program has begun handing a message
+        to the library (the first call of the byte coder for it). The event that
+        the same thread sends next counts as started at this moment, so a
+        message's time stamp does not depend on how long the library spent
+        encoding and routing it. */
+    static void noteHandOverStart() noexcept;
+
 private:
     VirtualMidiService();
 

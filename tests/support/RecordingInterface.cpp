@@ -1,0 +1,79 @@
+#include "RecordingInterface.h"
+
+#include <thread>
+
+RecordingInterface::RecordingInterface() = default;
+
+RecordingInterface::~RecordingInterface() = default;
+
+//==============================================================================
+int RecordingInterface::readReceivedBytes (juce::uint8*, juce::uint32)
+{
+    return 0;
+}
+
+int RecordingInterface::sendBytes (const juce::uint8* bytes, int numBytes)
+{
+    Message message { std::vector<juce::uint8> (bytes, bytes + numBytes), Clock::now(), {} };
+    int index;
+
+    {
+        const juce::ScopedLock sl (lock);
+        index = static_cast<int> (messages.size());
+    }
+
+    if (sendCallback != nullptr)
+        sendCallback (index);
+
+    if (sendDuration.count() > 0)
+        std::this_thread::sleep_for (sendDuration);
+
+    message.sendEnd = Clock::now();
+
+    const juce::ScopedLock sl (lock);
+    messages.push_back (std::move (message));
+    events.push_back (Event::send);
+    return 0;
+}
+
+bool RecordingInterface::isConnected()            { return true; }
+int RecordingInterface::getPreferredHeight()      { return 50; }
+void RecordingInterface::selectOutput (int)       {}
+void RecordingInterface::selectInput (int)        {}
+
+void RecordingInterface::enablementChanged()
+{
+    const auto enabled = isEnabled();
+
+    const juce::ScopedLock sl (lock);
+    events.push_back (enabled ? Event::enabled : Event::disabled);
+}
+
+//==============================================================================
+void RecordingInterface::setSendDuration (std::chrono::microseconds duration)
+{
+    sendDuration = duration;
+}
+
+void RecordingInterface::setSendCallback (std::function<void (int)> callback)
+{
+    sendCallback = std::move (callback);
+}
+
+std::vector<RecordingInterface::Message> RecordingInterface::getMessages() const
+{
+    const juce::ScopedLock sl (lock);
+    return messages;
+}
+
+int RecordingInterface::getNumMessages() const
+{
+    const juce::ScopedLock sl (lock);
+    return static_cast<int> (messages.size());
+}
+
+std::vector<RecordingInterface::Event> RecordingInterface::getEvents() const
+{
+    const juce::ScopedLock sl (lock);
+    return events;
+}

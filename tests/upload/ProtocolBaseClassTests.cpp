@@ -1,0 +1,119 @@
+#include "upload/ProtocolBaseClass.h"
+#include "RecordingInterface.h"
+#include "TestImage.h"
+#include "ProgressRecorder.h"
+#include "MessageLoop.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+    /** A protocol whose body publishes a given fraction and then waits until it
+        is released or asked to exit; it notes what its thread looked like. */
+    class ScriptedProtocol  : public ProtocolBaseClass
+    {
+    public:
+        ScriptedProtocol (InterfaceBaseClass* interface, FirmwareImageClass* image)
+            : ProtocolBaseClass (interface, image)
+        {
+        }
+
+        ~ScriptedProtocol() override
+        {
+            stopThread (2000);
+        }
+
+        void run() override
+        {
+            priority = getPriority();
+            threadName = juce::Thread::getCurrentThread()->getThreadName();
+            ++runs;
+            setProgress (fractionToPublish);
+
+            while (! threadShouldExit() && ! release.wait (5))
+            {
+            }
+        }
+
+        double fractionToPublish = 0.37;
+        juce::WaitableEvent release;
+        std::atomic<int> runs { 0 };
+        std::atomic<juce::Thread::Priority> priority { juce::Thread::Priority::background };
+        juce::String threadName;
+    };
+
+    struct ProtocolBaseClassTest  : public testing::Test
+    {
+        bool runUntilPublished (double fraction)
+        {
+            return MessageLoop::runUntil ([&] { return protocol.progress.load() == fraction; }, 2000);
+        }
+
+        RecordingInterface interface;
+        TestImage image { { 9 } };
+        ProgressRecorder recorder;
+        ScriptedProtocol protocol { &interface, &image.record };
+    };
+}
+
+//==============================================================================
+TEST_F (ProtocolBaseClassTest, DefaultStartPublishesZeroAndRunsOneStepBelowNormal)
+{
+    protocol.setProgress (0.8);
+    recorder.listenTo (protocol);
+
+    protocol.startProtocol();
+    EXPECT_EQ (protocol.progress.load(), 0.0);
+    EXPECT_TRUE (protocol.isThreadRunning());
+
+    ASSERT_TRUE (runUntilPublished (0.37));
+    EXPECT_EQ (protocol.priority.load(), juce::Thread::Priority::low);
+    EXPECT_EQ (protocol.threadName, "Protocol Thread");
+
+    // 0.0 was published before the thread ran.
+    ASSERT_FALSE (recorder.entries.empty());
+    EXPECT_EQ (recorder.entries.front().progress, 0.0);
+}
+
+TEST_F (ProtocolBaseClassTest, StartWhileRunningChangesNothing)
+{
+    protocol.startProtocol();
+    ASSERT_TRUE (runUntilPublished (0.37));
+
+    protocol.startProtocol();
+    protocol.startProtocol();
+    MessageLoop::runFor (50);
+
+    EXPECT_EQ (protocol.progress.load(), 0.37);
+    EXPECT_EQ (protocol.runs.load(), 1);
+}
+
+TEST_F (ProtocolBaseClassTest, StartWhileRunningAtExactlyOneOnlyResetsTheProgress)
+{
+    protocol.fractionToPublish = 1.0;
+    protocol.startProtocol();
+    ASSERT_TRUE (runUntilPublished (1.0));
+
+    protocol.startProtocol();
+    EXPECT_EQ (protocol.progress.load(), 0.0);
+
+    protocol.release.signal();
+    ASSERT_TRUE (MessageLoop::runUntil ([&] { return ! protocol.isThreadRunning(); }, 2000));
+    EXPECT_EQ (protocol.runs.load(), 1);
+    EXPECT_EQ (protocol.progress.load(), 0.0);
+}
+
+TEST_F (ProtocolBaseClassTest, StartAfterTheThreadEndedRunsAgain)
+{
+    protocol.startProtocol();
+    ASSERT_TRUE (runUntilPublished (0.37));
+    protocol.release.signal();
+    ASSERT_TRUE (MessageLoop::runUntil ([&] { return ! protocol.isThreadRunning(); }, 2000));
+
+    protocol.fractionToPublish = 0.5;
+    protocol.startProtocol();
+    EXPECT_EQ (protocol.progress.load(), 0.0);
+
+    ASSERT_TRUE (runUntilPublished (0.5));
+    EXPECT_EQ (protocol.runs.load(), 2);
+}
