@@ -1,0 +1,233 @@
+#!/usr/bin/env bash
+# Uses the built updater the way a person does, with real mouse clicks on the
+# running X display, over the stand-in MIDI service with one port, "Virtual
+# Pedal": chooses the pedal under STEP1, presses update, opens the help window,
+# waits for the end of the upload, closes the program with its close button and
+# checks what the virtual pedal received against the image. Screenshots are
+# taken before, during and after the upload and of the help window.
+#
+#   scripts/run-as-user.sh [--close-during-upload] PROGRAM|BUILD_DIR SCREENSHOT_DIR
+#
+# With --close-during-upload the window is closed while the upload runs
+# instead, and the time from the close click to the end of the process is
+# measured (the close waits for the upload thread for at most 5000 ms).
+#
+# Needs DISPLAY (for example under xvfb-run), xdotool and ImageMagick's import.
+set -euo pipefail
+
+usage()
+{
+    echo "usage: $0 [--close-during-upload] PROGRAM|BUILD_DIR SCREENSHOT_DIR" >&2
+    exit 2
+}
+
+closeDuringUpload=false
+
+if [[ "${1:-}" == "--close-during-upload" ]]; then
+    closeDuringUpload=true
+    shift
+fi
+
+[[ $# -eq 2 ]] || usage
+
+# The program lies at BUILD_DIR/QuilletLooperSwUpdater_artefacts/<config>/.
+if [[ -d "$1" ]]; then
+    build="$(cd "$1" && pwd)"
+    program="$(find "$build/QuilletLooperSwUpdater_artefacts" -maxdepth 2 -type f -name QuilletLooperSwUpdater -perm -u+x | head -n 1)"
+else
+    program="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+    build="$(cd "$(dirname "$program")/../.." && pwd)"
+fi
+
+shots="$2"
+
+[[ -n "$program" && -x "$program" ]] || { echo "no updater program found from $1" >&2; exit 2; }
+[[ -n "${DISPLAY:-}" ]] || { echo "DISPLAY is not set: run this on an X display (for example under xvfb-run)" >&2; exit 2; }
+
+preload="$build/tools/virtual-midi/libvirtual-midi.so"
+checker="$build/tools/capture-check/quillet-capture-check"
+image="$build/firmware/development-image.syx"
+
+for f in "$preload" "$checker" "$image"; do
+    [[ -e "$f" ]] || { echo "missing $f: build the targets virtual-midi and quillet-capture-check" >&2; exit 2; }
+done
+
+mkdir -p "$shots"
+shots="$(cd "$shots" && pwd)"
+capture="$shots/virtual-pedal.capture"
+log="$shots/updater.log"
+rm -f "$capture" "$shots"/*.png
+
+title="Quillet Q7 version 1.3.00 Build 89"
+imageMessages=3065
+
+# Window layout: JUCE's own title bar (26 px) inside a 4 px resizable border,
+# so the panel's (0, 0) is 4 px right of and 30 px below the window's corner.
+frameLeft=4
+frameTop=30
+
+#==============================================================================
+now_ms()    { date +%s%3N; }
+say()       { echo "run-as-user: $*"; }
+fail()      { say "FAILED: $*" >&2; exit 1; }
+
+screenshot()
+{
+    import -window root "$shots/$1.png"
+    say "screenshot $shots/$1.png"
+}
+
+# Number of messages the virtual pedal has received so far.
+received()
+{
+    [[ -s "$capture" ]] || { echo 0; return; }
+    { "$checker" "$capture" "$image" 2>/dev/null || true; } \
+        | sed -n 's/^capture: .*, \([0-9][0-9]*\) events$/\1/p' | head -n 1
+}
+
+# wait_for DESCRIPTION TIMEOUT_S COMMAND...: polls the command until it succeeds.
+wait_for()
+{
+    local what="$1" timeout="$2"
+    shift 2
+    local end=$(( $(now_ms) + timeout * 1000 ))
+
+    until "$@"; do
+        (( $(now_ms) < end )) || fail "timed out after ${timeout} s waiting for $what"
+        sleep 0.1
+    done
+}
+
+program_running()   { kill -0 "$pid" 2>/dev/null; }
+window_found()      { wid="$(xdotool search --name "^${title}\$" 2>/dev/null | head -n 1)"; [[ -n "$wid" ]]; }
+received_at_least() { (( $(received) >= $1 )); }
+
+# Clicks at a point of the panel, given in panel coordinates.
+click_panel()
+{
+    xdotool mousemove --sync $(( winX + frameLeft + $1 )) $(( winY + frameTop + $2 )) click 1
+}
+
+geometry_of()
+{
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    echo "$X $Y $WIDTH $HEIGHT"
+}
+
+#==============================================================================
+say "starting $program"
+LD_PRELOAD="$preload" \
+VIRTUAL_MIDI_PORTS="Virtual Pedal" \
+VIRTUAL_MIDI_CAPTURE="$capture" \
+    "$program" >"$log" 2>&1 &
+pid=$!
+trap 'if kill -0 $pid 2>/dev/null; then kill $pid; fi' EXIT
+
+wid=""
+window_or_exit()
+{
+    window_found && return 0
+    program_running && return 1
+    cat "$log" >&2
+    fail "the program ended before showing its window (another instance running holds the single-instance lock in /var/tmp)"
+}
+wait_for "the window \"$title\"" 20 window_or_exit
+sleep 0.5
+
+read -r winX winY winW winH < <(geometry_of "$wid")
+say "window $wid at $winX,$winY size ${winW}x${winH}"
+[[ "${winW}x${winH}" == "650x400" ]] || fail "the window is ${winW}x${winH}, not 650x400"
+xwininfo -id "$wid" | grep -E "Width|Height" | sed 's/^ */run-as-user: xwininfo /'
+
+screenshot 01-start
+
+# STEP1: open the output selector (panel 10,125 to 632,155) and pick the last
+# item of its list, "Virtual Pedal" (below "(Disconnected)" and a separator).
+click_panel 321 140
+menu=""
+menu_shown() { menu="$(xdotool search --onlyvisible --name '^menu$' 2>/dev/null | head -n 1)"; [[ -n "$menu" ]]; }
+wait_for "the selector's list" 5 menu_shown
+sleep 0.3
+screenshot 02-selector-open
+
+read -r menuX menuY menuW menuH < <(geometry_of "$menu")
+say "selector list at $menuX,$menuY size ${menuW}x${menuH}"
+xdotool mousemove --sync $(( menuX + menuW / 2 )) $(( menuY + menuH - 12 )) click 1
+sleep 0.5
+screenshot 03-ready
+
+# STEP2: the update button (panel 538,215, 94 x 30).
+uploadStart=$(now_ms)
+click_panel 585 230
+wait_for "the first messages" 10 received_at_least 1
+
+if $closeDuringUpload; then
+    wait_for "a quarter of the image" 60 received_at_least $(( imageMessages / 4 ))
+    screenshot 04-during-upload
+
+    before=$(received)
+    closeClick=$(now_ms)
+    # The close button sits at the right end of the title bar.
+    xdotool mousemove --sync $(( winX + winW - 20 )) $(( winY + 17 )) click 1
+
+    while program_running; do
+        (( $(now_ms) - closeClick < 20000 )) || fail "the program did not end within 20 s of the close click"
+        sleep 0.01
+    done
+    exited=$(now_ms)
+    wait "$pid" && status=0 || status=$?
+    trap - EXIT
+
+    after=$(received)
+    say "closed during the upload: $before messages before the close click, $after in all"
+    say "close click to process exit: $(( exited - closeClick )) ms (exit status $status)"
+    (( after < imageMessages )) || fail "the whole image went out although the window was closed during the upload"
+    (( status == 0 )) || fail "the program ended with status $status"
+    exit 0
+fi
+
+wait_for "half of the image" 120 received_at_least $(( imageMessages / 2 ))
+screenshot 04-during-upload
+
+wait_for "the whole image" 120 received_at_least $imageMessages
+say "the whole image went out in $(( $(now_ms) - uploadStart )) ms"
+# The final status appears once the last message's interval has passed.
+sleep 1.5
+screenshot 05-finished
+
+# Help (panel 538,25, 94 x 30) shows the help window, centred on the display,
+# where it covers the Help button; its own close button only hides it, and
+# Help shows the same window again.
+help=""
+help_shown()  { help="$(xdotool search --onlyvisible --name '^Firmware Update Help$' 2>/dev/null | head -n 1)"; [[ -n "$help" ]]; }
+help_hidden() { ! xdotool search --onlyvisible --name '^Firmware Update Help$' >/dev/null 2>&1; }
+
+for round in 1 2; do
+    click_panel 585 40
+    wait_for "the help window" 5 help_shown
+    sleep 0.5
+    read -r helpX helpY helpW helpH < <(geometry_of "$help")
+    say "help window $help at $helpX,$helpY size ${helpW}x${helpH}"
+    [[ "${helpW}x${helpH}" == "550x400" ]] || fail "the help window is ${helpW}x${helpH}, not 550x400"
+    [[ $round -eq 1 ]] && screenshot 06-help
+
+    # Its close button is the rightmost of the three in its title bar.
+    xdotool mousemove --sync $(( helpX + helpW - 20 )) $(( helpY + 17 )) click 1
+    wait_for "the help window to hide" 5 help_hidden
+done
+
+# Close with the close button at the right end of the title bar.
+closeClick=$(now_ms)
+xdotool mousemove --sync $(( winX + winW - 20 )) $(( winY + 17 )) click 1
+
+while program_running; do
+    (( $(now_ms) - closeClick < 20000 )) || fail "the program did not end within 20 s of the close click"
+    sleep 0.01
+done
+say "close click to process exit: $(( $(now_ms) - closeClick )) ms"
+wait "$pid" && status=0 || status=$?
+trap - EXIT
+(( status == 0 )) || fail "the program ended with status $status"
+
+say "checking what the virtual pedal received"
+"$checker" "$capture" "$image"

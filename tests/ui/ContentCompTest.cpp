@@ -1,0 +1,246 @@
+#include "PanelHost.h"
+#include "ui/HelpText.h"
+
+namespace
+{
+    juce::Rectangle<int> expectedHelpWindowBounds()
+    {
+        auto area = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->userArea;
+        return { area.getX() + area.getWidth() / 2 - 275, area.getY() + area.getHeight() / 2 - 200, 550, 400 };
+    }
+
+    juce::TextEditor* findHelpEditor (BrenloHelpWindowClass& helpWindow)
+    {
+        if (auto* content = helpWindow.getContentComponent())
+            for (auto* child : content->getChildren())
+                if (auto* editor = dynamic_cast<juce::TextEditor*> (child))
+                    return editor;
+
+        return nullptr;
+    }
+}
+
+//==============================================================================
+TEST_F (PanelTest, StartsNotConnectedWithEmptyProgress)
+{
+    EXPECT_FALSE (panel->midiInterface->isConnected());
+    EXPECT_FALSE (panel->updateButton->isEnabled());
+    EXPECT_EQ (updateButtonColour(), lightRed);
+    EXPECT_EQ (panel->progress, 0.0);
+    EXPECT_EQ (panel->progressLabel->getText(), "Update progress:");
+    EXPECT_TRUE (panel->midiInterface->isEnabled());
+    EXPECT_FALSE (panel->helpWindow->isVisible());
+    EXPECT_EQ (panel->helpWindow->getParentComponent(), nullptr);
+}
+
+TEST_F (PanelTest, ShowsTheFixedTextsAndColours)
+{
+    EXPECT_EQ (panel->firmwareImage->getName(), "Quillet Q7");
+    EXPECT_EQ (panel->firmwareImage->fixedPacing, 1);
+    EXPECT_EQ (panel->infoLabel->getText(), "This will update your Quillet Q7 to version 1.3.00 Build 89");
+    EXPECT_EQ (panel->step1Label->getText(), "STEP1");
+    EXPECT_EQ (panel->step2Label->getText(), "STEP2");
+
+    EXPECT_EQ (panel->updateButton->getButtonText(), "update");
+    EXPECT_EQ (panel->updateButton->getTooltip(), "click here to update the product");
+    EXPECT_EQ (panel->updateButton->getConnectedEdgeFlags(), juce::Button::ConnectedOnLeft);
+    EXPECT_EQ (panel->helpButton->getButtonText(), "Help");
+    EXPECT_EQ (panel->helpButton->getTooltip(), "click here to get help");
+    EXPECT_EQ (panel->helpButton->findColour (juce::TextButton::buttonColourId).getARGB(), 0xffeff2f3u);
+    EXPECT_EQ (panel->progressBar->findColour (juce::ProgressBar::backgroundColourId).getARGB(), 0xffffffffu);
+
+    for (auto* label : { panel->infoLabel, panel->step1Label, panel->step2Label, panel->progressLabel })
+    {
+        EXPECT_TRUE (label->getName().isEmpty());
+        EXPECT_EQ (label->getFont().getHeight(), 15.0f);
+    }
+
+    EXPECT_EQ (panel->progressLabel->getAttachedComponent(), panel->progressBar);
+    EXPECT_FALSE (panel->progressLabel->isAttachedOnLeft());
+    EXPECT_EQ (panel->progressLabel->getParentComponent(), panel);
+}
+
+TEST_F (PanelTest, InformationLineCarriesANonZeroRevision)
+{
+    FirmwareImageClass image ("Quillet Q7", "1.3.00 Build 89", 7);
+    EXPECT_EQ (ContentComp::makeInfoText (image), "This will update your Quillet Q7 to version 1.3.00 Build 89 - R7");
+    EXPECT_TRUE (ContentComp::makeInfoText (image).endsWith (" - R7"));
+
+    FirmwareImageClass negative ("Quillet Q7", "1.3.00 Build 89", -2);
+    EXPECT_TRUE (ContentComp::makeInfoText (negative).endsWith (" - R-2"));
+}
+
+TEST_F (PanelTest, ChildrenAreAddedInConstructionOrder)
+{
+    // deleteAllChildren() goes from the last child to the first, so this order
+    // decides that the MIDI interface is deleted last.
+    const juce::Component* expected[] = { panel->midiInterface, panel->infoLabel, panel->step1Label,
+                                          panel->step2Label, panel->updateButton, panel->progressBar,
+                                          panel->progressLabel, panel->helpButton };
+
+    ASSERT_EQ (panel->getNumChildComponents(), (int) std::size (expected));
+
+    for (int i = 0; i < panel->getNumChildComponents(); ++i)
+        EXPECT_EQ (panel->getChildComponent (i), expected[i]) << "child " << i;
+}
+
+//==============================================================================
+TEST_F (PanelTest, ChoosingAnOutputEnablesTheUpdateButtonAndDisconnectingDisablesIt)
+{
+    chooseVirtualPedal();
+    ASSERT_TRUE (MessageLoop::runUntil ([this] { return panel->updateButton->isEnabled(); }, 2000));
+    EXPECT_TRUE (panel->midiInterface->isConnected());
+    EXPECT_EQ (updateButtonColour(), lightGreen);
+    EXPECT_TRUE (panel->midiInterface->isEnabled());
+
+    chooseDisconnected();
+    ASSERT_TRUE (MessageLoop::runUntil ([this] { return ! panel->updateButton->isEnabled(); }, 2000));
+    EXPECT_FALSE (panel->midiInterface->isConnected());
+    EXPECT_EQ (updateButtonColour(), lightRed);
+
+    chooseVirtualPedal();
+    ASSERT_TRUE (MessageLoop::runUntil ([this] { return panel->updateButton->isEnabled(); }, 2000));
+    EXPECT_EQ (updateButtonColour(), lightGreen);
+}
+
+TEST_F (PanelTest, AnOutputThatCannotBeOpenedLeavesTheButtonDisabled)
+{
+    VirtualMidi::setOpenRefused ("Virtual Pedal", true);
+    chooseVirtualPedal();
+    MessageLoop::runFor (200);
+
+    EXPECT_FALSE (panel->midiInterface->isConnected());
+    EXPECT_FALSE (panel->updateButton->isEnabled());
+    EXPECT_EQ (updateButtonColour(), lightRed);
+}
+
+//==============================================================================
+TEST_F (PanelTest, LayoutInTheMainWindowSize)
+{
+    EXPECT_EQ (window->getBounds().getWidth(), 650);
+    EXPECT_EQ (window->getBounds().getHeight(), 400);
+    ASSERT_EQ (panel->getWidth(), 642);
+    ASSERT_EQ (panel->getHeight(), 366);
+
+    using R = juce::Rectangle<int>;
+    EXPECT_EQ (panel->infoLabel->getBounds(),     R (10, 15, 622, 50));
+    EXPECT_EQ (panel->helpButton->getBounds(),    R (538, 25, 94, 30));
+    EXPECT_EQ (panel->step1Label->getBounds(),    R (10, 70, 622, 30));
+    EXPECT_EQ (panel->midiInterface->getBounds(), R (10, 105, 622, 50));
+    EXPECT_EQ (panel->step2Label->getBounds(),    R (10, 165, 622, 30));
+    EXPECT_EQ (panel->updateButton->getBounds(),  R (538, 215, 94, 30));
+    EXPECT_EQ (panel->progressBar->getBounds(),   R (10, 215, 528, 30));
+    // JUCE 7.0.5 sizes an attached label as its border (2) + 6 + the font
+    // height rounded up from 15.5: 24 pixels, its bottom on the bar's top.
+    EXPECT_EQ (panel->progressLabel->getBounds(), R (10, 191, 528, 24));
+
+    EXPECT_EQ (panel->progressBar->getRight(), panel->updateButton->getX());
+    EXPECT_EQ (panel->helpWindow->getBounds(), expectedHelpWindowBounds());
+}
+
+TEST_F (PanelTest, LayoutFollowsThePanelWidthAndReCentresTheHelpWindow)
+{
+    panel->helpWindow->setBounds (3, 4, 300, 200);
+    panel->setSize (800, 366);
+
+    using R = juce::Rectangle<int>;
+    EXPECT_EQ (panel->infoLabel->getBounds(),     R (10, 15, 780, 50));
+    EXPECT_EQ (panel->helpButton->getBounds(),    R (696, 25, 94, 30));
+    EXPECT_EQ (panel->midiInterface->getBounds(), R (10, 105, 780, 50));
+    EXPECT_EQ (panel->updateButton->getBounds(),  R (696, 215, 94, 30));
+    EXPECT_EQ (panel->progressBar->getBounds(),   R (10, 215, 686, 30));
+    EXPECT_EQ (panel->progressLabel->getBounds(), R (10, 191, 686, 24));
+    EXPECT_EQ (panel->helpWindow->getBounds(), expectedHelpWindowBounds());
+    EXPECT_FALSE (panel->helpWindow->isVisible());
+}
+
+//==============================================================================
+TEST_F (PanelTest, HelpButtonTogglesOneWindowAndReCentresIt)
+{
+    auto* helpWindow = panel->helpWindow;
+
+    panel->helpButton->triggerClick();
+    ASSERT_TRUE (MessageLoop::runUntil ([helpWindow] { return helpWindow->isVisible(); }, 2000));
+    EXPECT_EQ (panel->helpWindow, helpWindow);
+    EXPECT_EQ (helpWindow->getName(), "Firmware Update Help");
+    EXPECT_EQ (helpWindow->getBounds(), expectedHelpWindowBounds());
+
+    auto* editor = findHelpEditor (*helpWindow);
+    ASSERT_NE (editor, nullptr);
+    EXPECT_EQ (editor->getText(), helpText);
+    EXPECT_TRUE (editor->isReadOnly());
+    EXPECT_TRUE (editor->isMultiLine());
+
+    // Moved and resized by the user while shown: the next press puts it back.
+    helpWindow->setBounds (20, 30, 400, 300);
+    panel->helpButton->triggerClick();
+    ASSERT_TRUE (MessageLoop::runUntil ([helpWindow] { return ! helpWindow->isVisible(); }, 2000));
+    EXPECT_EQ (helpWindow->getBounds(), expectedHelpWindowBounds());
+
+    panel->helpButton->triggerClick();
+    ASSERT_TRUE (MessageLoop::runUntil ([helpWindow] { return helpWindow->isVisible(); }, 2000));
+    EXPECT_EQ (panel->helpWindow, helpWindow);
+    EXPECT_EQ (findHelpEditor (*helpWindow), editor);
+    EXPECT_EQ (helpWindow->getBounds(), expectedHelpWindowBounds());
+}
+
+TEST_F (PanelTest, ClosingTheHelpWindowOnlyHidesIt)
+{
+    auto* helpWindow = panel->helpWindow;
+    panel->helpButton->triggerClick();
+    ASSERT_TRUE (MessageLoop::runUntil ([helpWindow] { return helpWindow->isVisible(); }, 2000));
+    auto* editor = findHelpEditor (*helpWindow);
+
+    ASSERT_NE (helpWindow->getCloseButton(), nullptr);
+    helpWindow->getCloseButton()->triggerClick();
+    ASSERT_TRUE (MessageLoop::runUntil ([helpWindow] { return ! helpWindow->isVisible(); }, 2000));
+    EXPECT_TRUE (helpWindow->isOnDesktop());
+
+    panel->helpButton->triggerClick();
+    ASSERT_TRUE (MessageLoop::runUntil ([helpWindow] { return helpWindow->isVisible(); }, 2000));
+    EXPECT_EQ (findHelpEditor (*helpWindow), editor);
+    EXPECT_EQ (editor->getText(), helpText);
+    EXPECT_EQ (helpWindow->getBounds(), expectedHelpWindowBounds());
+}
+
+//==============================================================================
+TEST_F (PanelTest, ProgressNotificationBeforeAnyStatusShowsThePrefixAlone)
+{
+    panel->changeListenerCallback (panel->protocol);
+
+    EXPECT_EQ (panel->progressLabel->getText(), "Update progress: ");
+    EXPECT_EQ (panel->progress, 0.0);
+    EXPECT_FALSE (panel->updateButton->isEnabled());
+}
+
+TEST_F (PanelTest, PublishedCompletionEnablesButtonAndSelectorWhateverTheConnection)
+{
+    panel->midiInterface->setEnabled (false);
+    panel->protocol->progress = 1.0;
+    panel->changeListenerCallback (panel->protocol);
+
+    EXPECT_EQ (panel->progress, 1.0);
+    EXPECT_TRUE (panel->updateButton->isEnabled());
+    EXPECT_EQ (updateButtonColour(), lightRed);
+    EXPECT_TRUE (panel->midiInterface->isEnabled());
+}
+
+TEST_F (PanelTest, MidiChangeMidUploadDisablesAnEnabledSelectorAndEnablesADisabledOne)
+{
+    panel->progress = 0.5;
+
+    panel->changeListenerCallback (panel->midiInterface);
+    EXPECT_FALSE (panel->midiInterface->isEnabled());
+
+    panel->changeListenerCallback (panel->midiInterface);
+    EXPECT_TRUE (panel->midiInterface->isEnabled());
+
+    // Outside an upload the selector is always enabled.
+    for (auto outside : { 0.0, 1.0 })
+    {
+        panel->progress = outside;
+        panel->midiInterface->setEnabled (false);
+        panel->changeListenerCallback (panel->midiInterface);
+        EXPECT_TRUE (panel->midiInterface->isEnabled()) << outside;
+    }
+}

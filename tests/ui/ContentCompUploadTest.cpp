@@ -1,0 +1,250 @@
+#include "PanelHost.h"
+
+#include <cmath>
+
+
+namespace
+{
+    const juce::String uploadingText ("Update progress: Uploading firmware");
+    const juce::String finishedText  ("Update progress: Wait: all LEDs will turn orange, red, orange, then off when complete.");
+
+    /** A short image of complete SysEx messages, each one numbered. */
+    std::vector<juce::uint8> makeImage (int numMessages)
+    {
+        std::vector<juce::uint8> image;
+
+        for (int i = 0; i < numMessages; ++i)
+        {
+            const juce::uint8 message[] = { 0xf0, 0x00, 0x20, 0x7d, (juce::uint8) (i & 0x7f), 0x01, 0x02, 0x03, 0xf7 };
+            image.insert (image.end(), std::begin (message), std::end (message));
+        }
+
+        return image;
+    }
+
+    /** True while a thread named like the protocol's exists in this process. */
+    bool protocolThreadExists()
+    {
+        for (const auto& task : juce::File ("/proc/self/task").findChildFiles (juce::File::findDirectories, false))
+            if (task.getChildFile ("comm").loadFileAsString().trim() == "Protocol Thread")
+                return true;
+
+        return false;
+    }
+
+    //==============================================================================
+    /** Watches for modal alert windows while a modal loop runs, records what
+        they show and dismisses each one. */
+    class AlertDismisser  : private juce::Timer
+    {
+    public:
+        AlertDismisser()   { startTimer (20); }
+        ~AlertDismisser() override   { stopTimer(); }
+
+        int numAlerts = 0;
+        juce::String title, description;
+        juce::MessageBoxIconType iconType = juce::MessageBoxIconType::NoIcon;
+        juce::StringArray buttonTexts;
+
+    private:
+        void timerCallback() override
+        {
+            auto* alert = dynamic_cast<juce::AlertWindow*> (juce::Component::getCurrentlyModalComponent());
+
+            if (alert == nullptr)
+                return;
+
+            ++numAlerts;
+            title = alert->getName();
+            description = alert->getDescription();
+            iconType = alert->getAlertType();
+
+            for (auto* child : alert->getChildren())
+                if (auto* button = dynamic_cast<juce::TextButton*> (child))
+                    buttonTexts.add (button->getButtonText());
+
+            alert->exitModalState (0);
+        }
+    };
+}
+
+//==============================================================================
+class UploadPanelTest  : public PanelTest
+{
+protected:
+    void useImage (const std::vector<juce::uint8>& image)
+    {
+        panel->firmwareImage->streamData = image.data();
+        panel->firmwareImage->streamSize = (juce::int64) image.size();
+    }
+
+    void startUpload()
+    {
+        chooseVirtualPedal();
+        ASSERT_TRUE (MessageLoop::runUntil ([this] { return panel->updateButton->isEnabled(); }, 2000));
+        panel->updateButton->triggerClick();
+    }
+
+    bool waitForLabel (const juce::String& text, int timeoutMs = 5000)
+    {
+        return MessageLoop::runUntil ([this, text] { return panel->progressLabel->getText() == text; }, timeoutMs);
+    }
+};
+
+TEST_F (UploadPanelTest, UploadGoesThroughUploadingToFinished)
+{
+    const auto image = makeImage (40);
+    useImage (image);
+    startUpload();
+
+    ASSERT_TRUE (waitForLabel (uploadingText));
+    EXPECT_FALSE (panel->updateButton->isEnabled());
+    EXPECT_EQ (updateButtonColour(), lightGreen);
+    ASSERT_TRUE (MessageLoop::runUntil ([this] { return ! panel->midiInterface->isEnabled(); }, 2000));
+
+    // Below 1.0 the bar follows in hundredths and the button stays disabled.
+    ASSERT_TRUE (MessageLoop::runUntil ([this] { return panel->progress > 0.0; }, 2000));
+    EXPECT_LT (panel->progress, 1.0);
+    EXPECT_EQ (panel->progress, std::round (panel->progress * 100.0) / 100.0);
+    EXPECT_FALSE (panel->updateButton->isEnabled());
+
+    ASSERT_TRUE (MessageLoop::runUntil ([this] { return panel->progress == 1.0; }, 5000));
+    EXPECT_TRUE (panel->updateButton->isEnabled());
+    EXPECT_EQ (updateButtonColour(), lightGreen);
+
+    ASSERT_TRUE (waitForLabel (finishedText));
+    EXPECT_TRUE (panel->updateButton->isEnabled());
+    EXPECT_TRUE (panel->midiInterface->isEnabled());
+
+    const auto events = VirtualMidi::getEvents();
+    ASSERT_EQ (events.size(), 40u);
+
+    for (size_t i = 0; i < events.size(); ++i)
+    {
+        EXPECT_EQ (events[i].port, "Virtual Pedal");
+        EXPECT_EQ (events[i].bytes, std::vector<std::uint8_t> (image.begin() + (long) (i * 9), image.begin() + (long) (i * 9 + 9)));
+    }
+}
+
+TEST_F (UploadPanelTest, FinishedAllowsANewCompleteUpload)
+{
+    const auto image = makeImage (10);
+    useImage (image);
+    startUpload();
+    ASSERT_TRUE (waitForLabel (finishedText));
+
+    VirtualMidi::clearEvents();
+    panel->updateButton->triggerClick();
+    ASSERT_TRUE (MessageLoop::runUntil ([this] { return ! panel->updateButton->isEnabled(); }, 2000));
+    ASSERT_TRUE (MessageLoop::runUntil ([] { return VirtualMidi::getEvents().size() == 10; }, 5000));
+    ASSERT_TRUE (MessageLoop::runUntil ([this] { return panel->updateButton->isEnabled()
+                                                          && panel->progressLabel->getText() == finishedText; }, 5000));
+    EXPECT_EQ (panel->progress, 1.0);
+}
+
+//==============================================================================
+TEST_F (UploadPanelTest, UpdateWithoutAConnectionWarnsOnceAndChangesNothing)
+{
+    AlertDismisser dismisser;
+    panel->buttonClicked (panel->updateButton);
+
+    EXPECT_EQ (dismisser.numAlerts, 1);
+    EXPECT_EQ (dismisser.title, "");
+    EXPECT_EQ (dismisser.description, ". Please select an output device:");
+    EXPECT_EQ (dismisser.iconType, juce::MessageBoxIconType::WarningIcon);
+    EXPECT_EQ (dismisser.buttonTexts, juce::StringArray ("OK"));
+
+    MessageLoop::runFor (300);
+    EXPECT_EQ (dismisser.numAlerts, 1);
+    EXPECT_EQ (panel->progress, 0.0);
+    EXPECT_EQ (panel->progressLabel->getText(), "Update progress:");
+    EXPECT_FALSE (panel->updateButton->isEnabled());
+    EXPECT_EQ (updateButtonColour(), lightRed);
+    EXPECT_FALSE (panel->protocol->isThreadRunning());
+    EXPECT_TRUE (VirtualMidi::getEvents().empty());
+}
+
+TEST_F (UploadPanelTest, DeviceDroppedDuringUploadLeavesAnEnabledRedButtonThatWarns)
+{
+    const auto image = makeImage (60);
+    useImage (image);
+    startUpload();
+    ASSERT_TRUE (MessageLoop::runUntil ([this] { return panel->progress >= 0.2; }, 5000));
+
+    chooseDisconnected();
+    ASSERT_TRUE (MessageLoop::runUntil ([this] { return updateButtonColour() == lightRed; }, 2000));
+    EXPECT_FALSE (panel->updateButton->isEnabled());
+    EXPECT_TRUE (panel->protocol->isThreadRunning());
+
+    // The upload runs on, open-loop, and Finished enables the button anyway.
+    ASSERT_TRUE (waitForLabel (finishedText));
+    EXPECT_TRUE (panel->updateButton->isEnabled());
+    EXPECT_EQ (updateButtonColour(), lightRed);
+    EXPECT_LT (VirtualMidi::getEvents().size(), 60u);
+
+    const auto numEvents = VirtualMidi::getEvents().size();
+    AlertDismisser dismisser;
+    panel->updateButton->triggerClick();
+    ASSERT_TRUE (MessageLoop::runUntil ([&dismisser] { return dismisser.numAlerts > 0; }, 2000));
+    MessageLoop::runFor (300);
+
+    EXPECT_EQ (dismisser.numAlerts, 1);
+    EXPECT_EQ (dismisser.description, ". Please select an output device:");
+    EXPECT_EQ (panel->progress, 1.0);
+    EXPECT_EQ (panel->progressLabel->getText(), finishedText);
+    EXPECT_TRUE (panel->updateButton->isEnabled());
+    EXPECT_EQ (updateButtonColour(), lightRed);
+    EXPECT_FALSE (panel->protocol->isThreadRunning());
+    EXPECT_EQ (VirtualMidi::getEvents().size(), numEvents);
+}
+
+//==============================================================================
+TEST_F (UploadPanelTest, DeletingThePanelDuringAnUploadStopsTheThreadFirst)
+{
+    const auto image = makeImage (400);
+    useImage (image);
+    startUpload();
+    ASSERT_TRUE (MessageLoop::runUntil ([] { return VirtualMidi::getEvents().size() >= 10; }, 5000));
+    ASSERT_TRUE (protocolThreadExists());
+
+    // Looks at the moment the MIDI interface goes: by then the protocol thread
+    // must be gone and the help window must still exist.
+    struct DeletionWatcher  : public juce::ComponentListener
+    {
+        void componentBeingDeleted (juce::Component& component) override
+        {
+            order.add (component.getName().isEmpty() ? juce::String ("interface") : component.getName());
+
+            if (order.size() == 1)
+            {
+                threadAliveAtInterfaceDeletion = protocolThreadExists();
+                eventsAtInterfaceDeletion = VirtualMidi::getEvents().size();
+            }
+        }
+
+        juce::StringArray order;
+        bool threadAliveAtInterfaceDeletion = true;
+        size_t eventsAtInterfaceDeletion = 0;
+    };
+
+    DeletionWatcher watcher;
+    panel->midiInterface->addComponentListener (&watcher);
+    panel->helpWindow->addComponentListener (&watcher);
+
+    const auto started = juce::Time::getMillisecondCounterHiRes();
+    window.reset();
+    const auto elapsedMs = juce::Time::getMillisecondCounterHiRes() - started;
+
+    EXPECT_EQ (watcher.order, juce::StringArray ("interface", "Firmware Update Help"));
+    EXPECT_FALSE (watcher.threadAliveAtInterfaceDeletion);
+    EXPECT_FALSE (protocolThreadExists());
+    EXPECT_LT (elapsedMs, 2000.0);
+    EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 0);
+
+    const auto numEvents = VirtualMidi::getEvents().size();
+    EXPECT_EQ (numEvents, watcher.eventsAtInterfaceDeletion);
+    EXPECT_LT (numEvents, 400u);
+
+    MessageLoop::runFor (200);
+    EXPECT_EQ (VirtualMidi::getEvents().size(), numEvents);
+}

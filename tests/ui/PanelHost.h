@@ -1,0 +1,93 @@
+#pragma once
+
+#include "firmware/FirmwareImageClass.h"
+#include "midi/MidiInterfaceClass.h"
+#include "ui/BrenloHelpWindowClass.h"
+#include "ui/ContentComp.h"
+#include "ui/UpdaterLookAndFeel.h"
+#include "upload/BasicSysexProtocolClass.h"
+#include "VirtualMidi.h"
+#include "MessageLoop.h"
+
+#include <gtest/gtest.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+//==============================================================================
+/** A window built like the main window (own title bar, close button only,
+    resizable border, 650 x 400 centred) that owns an update panel. */
+class PanelHostWindow  : public juce::DocumentWindow
+{
+public:
+    PanelHostWindow()
+        : juce::DocumentWindow ({}, juce::Colour (0xffeff2f3), juce::DocumentWindow::closeButton, true)
+    {
+        panel = new ContentComp (this, {});
+        setResizable (true, false);
+        setContentOwned (panel, false);
+        centreWithSize (650, 400);
+        setVisible (true);
+    }
+
+    void closeButtonPressed() override  { setVisible (false); }
+
+    ContentComp* panel = nullptr;
+};
+
+//==============================================================================
+/** Runs each test with the updater's look, one virtual output port and a panel
+    in its window, after the selector's start-up notification has arrived. */
+class PanelTest  : public testing::Test
+{
+protected:
+    static constexpr juce::uint32 lightGreen = 0xff7ebf7e;
+    static constexpr juce::uint32 lightRed   = 0xffff7e7e;
+
+    void SetUp() override
+    {
+        VirtualMidi::reset();
+        VirtualMidi::setOutputPorts ({ "Virtual Pedal" });
+        juce::LookAndFeel::setDefaultLookAndFeel (&lookAndFeel);
+
+        window = std::make_unique<PanelHostWindow>();
+        panel = window->panel;
+        MessageLoop::runFor (100);
+    }
+
+    void TearDown() override
+    {
+        window.reset();
+        juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
+        VirtualMidi::reset();
+    }
+
+    juce::ComboBox* findOutputSelector() const
+    {
+        for (auto* child : panel->midiInterface->getChildren())
+            if (auto* box = dynamic_cast<juce::ComboBox*> (child))
+                return box;
+
+        return nullptr;
+    }
+
+    /** Picks an item in the selector as the user would and lets the
+        notifications arrive. */
+    void chooseOutput (int itemId)
+    {
+        auto* selector = findOutputSelector();
+        ASSERT_NE (selector, nullptr);
+        selector->setSelectedId (itemId);
+        MessageLoop::runFor (100);
+    }
+
+    void chooseVirtualPedal()     { chooseOutput (1); }
+    void chooseDisconnected()     { chooseOutput (2); }
+
+    juce::uint32 updateButtonColour() const
+    {
+        return panel->updateButton->findColour (juce::TextButton::buttonColourId).getARGB();
+    }
+
+    UpdaterLookAndFeel lookAndFeel;
+    std::unique_ptr<PanelHostWindow> window;
+    ContentComp* panel = nullptr;
+};

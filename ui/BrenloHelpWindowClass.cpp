@@ -1,0 +1,15 @@
+#include "BrenloHelpWindowClass.h"
+#include "BrenloHelpWindowContentComp.h"
+
+BrenloHelpWindowClass::BrenloHelpWindowClass()
+{
+    auto* content = new BrenloHelpWindowContentComp();
+
+    setResizable (true, false);
+
+    // Not resized to fit: the content follows the window, whose size is set
+    // from outside.
+    setContentOwned (content, false);
+
+    setName ("Firmware Update Help");
+}

@@ -1,0 +1,171 @@
+#include "ContentComp.h"
+#include "BrenloHelpWindowClass.h"
+#include "firmware/FirmwareImageClass.h"
+#include "midi/MidiInterfaceClass.h"
+#include "upload/BasicSysexProtocolClass.h"
+
+//==============================================================================
+ContentComp::ContentComp (juce::DocumentWindow*, juce::String)
+{
+    helpWindow = new BrenloHelpWindowClass();
+    midiInterface = new MidiInterfaceClass();
+
+    firmwareImage = new FirmwareImageClass();
+    firmwareImage->setName ("Quillet Q7");
+    firmwareImage->fixedPacing = 1;
+
+    protocol = new BasicSysexProtocolClass (midiInterface, firmwareImage);
+
+    addAndMakeVisible (midiInterface);
+
+    protocol->addChangeListener (this);
+    midiInterface->addChangeListener (this);
+
+    infoLabel = new juce::Label (juce::String(), makeInfoText (*firmwareImage));
+    addAndMakeVisible (infoLabel);
+
+    step1Label = new juce::Label (juce::String(), "STEP1");
+    addAndMakeVisible (step1Label);
+
+    step2Label = new juce::Label (juce::String(), "STEP2");
+    addAndMakeVisible (step2Label);
+
+    updateButton = new juce::TextButton ("update", "click here to update the product");
+    addAndMakeVisible (updateButton);
+    updateButton->addListener (this);
+
+    // The button sits flush against the right end of the progress bar.
+    updateButton->setConnectedEdges (juce::Button::ConnectedOnLeft);
+
+    applyUpdateButtonRule();
+
+    progress = 0.0;
+    progressBar = new juce::ProgressBar (progress);
+    addAndMakeVisible (progressBar);
+    progressBar->setColour (juce::ProgressBar::backgroundColourId, juce::Colours::white);
+
+    // Attached above the bar (not to its left): the label becomes the panel's
+    // child, and the framework keeps it on the bar's top edge, as wide as the bar.
+    progressLabel = new juce::Label (juce::String(), "Update progress:");
+    progressLabel->attachToComponent (progressBar, false);
+
+    helpButton = new juce::TextButton ("Help", "click here to get help");
+    addAndMakeVisible (helpButton);
+    helpButton->setColour (juce::TextButton::buttonColourId, juce::Colour (0xffeff2f3));
+    helpButton->addListener (this);
+}
+
+ContentComp::~ContentComp()
+{
+    // The protocol's thread uses the MIDI interface and the image record, so
+    // it has to be stopped (by deleting the protocol) before either goes.
+    delete protocol;
+
+    // Last added first: the MIDI interface, which closes the output, goes last.
+    deleteAllChildren();
+
+    delete firmwareImage;
+    delete helpWindow;
+
+    protocol = nullptr;
+    firmwareImage = nullptr;
+    helpWindow = nullptr;
+}
+
+//==============================================================================
+void ContentComp::resized()
+{
+    auto width = getWidth();
+
+    infoLabel->setBounds (10, 15, width - 20, 50);
+    helpButton->setBounds (width - 104, 25, 94, 30);
+    step1Label->setBounds (10, infoLabel->getBottom() + 5, width - 20, 30);
+    midiInterface->setBounds (10, step1Label->getBottom() + 5, width - 20, midiInterface->getPreferredHeight());
+    step2Label->setBounds (10, midiInterface->getBottom() + 10, width - 20, 30);
+    updateButton->setBounds (width - 104, step2Label->getBottom() + 20, 94, 30);
+    progressBar->setBounds (10, step2Label->getBottom() + 20, width - 114, 30);
+
+    // With no parent component, the help window centres on the main display,
+    // whether it is shown or not.
+    helpWindow->centreWithSize (550, 400);
+}
+
+void ContentComp::buttonClicked (juce::Button* button)
+{
+    if (button == updateButton)
+    {
+        if (midiInterface->isConnected())
+        {
+            progress = 0.0;
+            protocol->startProtocol();
+            updateButton->setEnabled (false);
+        }
+        else
+        {
+            // Runs a modal loop that keeps delivering messages, change
+            // notifications included, until the user dismisses the alert.
+            juce::AlertWindow::showMessageBox (juce::MessageBoxIconType::WarningIcon,
+                                               juce::String(),
+                                               "Please select an output device:");
+        }
+    }
+    else if (button == helpButton)
+    {
+        helpWindow->setVisible (! helpWindow->isVisible());
+        helpWindow->centreWithSize (550, 400);
+    }
+}
+
+void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
+{
+    if (source == midiInterface)
+    {
+        // Mid-upload the selector stays disabled, so the output cannot be
+        // swapped under the protocol thread while it sends.
+        if (progress != 0.0 && progress != 1.0 && midiInterface->isEnabled())
+            midiInterface->setEnabled (false);
+        else
+            midiInterface->setEnabled (true);
+
+        applyUpdateButtonRule();
+    }
+    else if (source == protocol)
+    {
+        progress = protocol->progress.load();
+
+        if (progress == 1.0)
+        {
+            updateButton->setEnabled (true);
+            midiInterface->setEnabled (true);
+        }
+
+        progressLabel->setText ("Update progress: " + protocol->getStatusText(), juce::dontSendNotification);
+    }
+
+    repaint();
+}
+
+juce::String ContentComp::makeInfoText (const FirmwareImageClass& image)
+{
+    auto text = "This will update your " + image.getName() + " to version " + image.getVersion();
+
+    if (image.revision != 0)
+        text << " - R" << juce::String (image.revision);
+
+    return text;
+}
+
+//==============================================================================
+void ContentComp::applyUpdateButtonRule()
+{
+    if (midiInterface->isConnected())
+    {
+        updateButton->setEnabled (true);
+        updateButton->setColour (juce::TextButton::buttonColourId, juce::Colour (0xff008000).brighter (0.99f));
+    }
+    else
+    {
+        updateButton->setEnabled (false);
+        updateButton->setColour (juce::TextButton::buttonColourId, juce::Colour (0xffff0000).brighter (0.99f));
+    }
+}

@@ -1,0 +1,6 @@
+#include "UpdaterLookAndFeel.h"
+
+UpdaterLookAndFeel::UpdaterLookAndFeel()
+    : juce::LookAndFeel_V4 (juce::LookAndFeel_V4::getLightColourScheme())
+{
+}
