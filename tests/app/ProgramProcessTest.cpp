@@ -9,15 +9,23 @@ namespace
 {
     const juce::String windowTitle ("Quillet Q7 version 1.3.00 Build 89");
 
+    /** A command's standard output only: xdotool reports X errors (a window
+        that vanished during a search, say) on its error output. */
     juce::String run (const juce::StringArray& command)
     {
         juce::ChildProcess process;
-        return process.start (command) ? process.readAllProcessOutput().trim() : juce::String();
+        return process.start (command, juce::ChildProcess::wantStdOut) ? process.readAllProcessOutput().trim() : juce::String();
     }
 
     juce::StringArray findWindows()
     {
-        return juce::StringArray::fromLines (run ({ "xdotool", "search", "--name", "^" + windowTitle + "$" }).trim());
+        juce::StringArray ids;
+
+        for (auto& line : juce::StringArray::fromLines (run ({ "xdotool", "search", "--name", "^" + windowTitle + "$" })))
+            if (line.isNotEmpty() && line.containsOnly ("0123456789"))
+                ids.add (line);
+
+        return ids;
     }
 
     /** xwininfo's view of a window: "width x height". */

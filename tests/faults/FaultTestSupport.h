@@ -1,0 +1,227 @@
+#pragma once
+
+// Shared by the fault-injection tests: the updater's real components over the
+// stand-in MIDI service, with faults injected there (refused opens, slow
+// sends, a device list that changes) or through the components themselves.
+// Everything here runs on the message thread unless it says otherwise.
+
+#include "../ui/PanelHost.h"
+#include "../upload/TestImage.h"
+
+#include <atomic>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace FaultTestSupport
+{
+    /** The events that reached one port, in arrival order. */
+    inline std::vector<VirtualMidi::Event> eventsOn (const std::string& port)
+    {
+        std::vector<VirtualMidi::Event> events;
+
+        for (auto& event : VirtualMidi::getEvents())
+            if (event.port == port)
+                events.push_back (std::move (event));
+
+        return events;
+    }
+
+    inline size_t countEventsOn (const std::string& port)
+    {
+        return eventsOn (port).size();
+    }
+
+    /** The ids of this process's threads that carry the protocol thread's name. */
+    inline std::vector<juce::String> findProtocolThreads()
+    {
+        std::vector<juce::String> ids;
+
+        for (const auto& task : juce::File ("/proc/self/task").findChildFiles (juce::File::findDirectories, false))
+            if (task.getChildFile ("comm").loadFileAsString().trim() == "Protocol Thread")
+                ids.push_back (task.getFileName());
+
+        return ids;
+    }
+
+    /** True once the thread with this id has left the process (a thread that
+        JUCE reports finished may need a moment more to be gone from the list),
+        false if it is still there after the time-out. */
+    inline bool waitForThreadToLeave (pid_t threadId, int timeoutMs)
+    {
+        const auto task = juce::File ("/proc/self/task").getChildFile (juce::String (threadId));
+        const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+
+        while (task.isDirectory())
+        {
+            if (juce::Time::getMillisecondCounter() >= end)
+                return ! task.isDirectory();
+
+            juce::Thread::sleep (1);
+        }
+
+        return true;
+    }
+
+    /** True once no protocol thread is left in the process, false if one still
+        is after the time-out. */
+    inline bool waitForNoProtocolThread (int timeoutMs)
+    {
+        const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+
+        while (! findProtocolThreads().empty())
+        {
+            if (juce::Time::getMillisecondCounter() >= end)
+                return findProtocolThreads().empty();
+
+            juce::Thread::sleep (1);
+        }
+
+        return true;
+    }
+
+    inline juce::ComboBox* findOutputSelector (MidiInterfaceClass& midiInterface)
+    {
+        for (auto* child : midiInterface.getChildren())
+            if (auto* box = dynamic_cast<juce::ComboBox*> (child))
+                return box;
+
+        return nullptr;
+    }
+
+    /** Points a panel's image record at a test image. */
+    inline void useImage (ContentComp& panel, const TestImage& image)
+    {
+        panel.firmwareImage->streamData = image.bytes.data();
+        panel.firmwareImage->streamSize = (juce::int64) image.bytes.size();
+    }
+
+    /** The position of each message of an image, found by its bytes. */
+    inline std::map<std::vector<juce::uint8>, int> indexMessages (const TestImage& image)
+    {
+        std::map<std::vector<juce::uint8>, int> index;
+
+        for (size_t i = 0; i < image.messages.size(); ++i)
+            index.emplace (image.messages[i], (int) i);
+
+        return index;
+    }
+
+    //==============================================================================
+    /**
+        Notes the id of the thread that disables a MIDI interface component. The
+        protocol thread disables it (under the message-thread lock) before its
+        first message, which tells a test which thread carries an upload.
+        Called on that thread.
+    */
+    class ProtocolThreadSpotter  : public juce::ComponentListener
+    {
+    public:
+        void componentEnablementChanged (juce::Component& component) override
+        {
+            if (! component.isEnabled() && ! juce::MessageManager::getInstance()->isThisTheMessageThread())
+                threadId = (pid_t) ::syscall (SYS_gettid);
+        }
+
+        std::atomic<pid_t> threadId { 0 };
+    };
+
+    //==============================================================================
+    /** Watches for modal alert windows while a modal loop runs, counts them and
+        dismisses each one. */
+    class AlertDismisser  : private juce::Timer
+    {
+    public:
+        AlertDismisser()              { startTimer (10); }
+        ~AlertDismisser() override    { stopTimer(); }
+
+        int numAlerts = 0;
+        juce::String lastDescription;
+
+    private:
+        void timerCallback() override
+        {
+            if (auto* alert = dynamic_cast<juce::AlertWindow*> (juce::Component::getCurrentlyModalComponent()))
+            {
+                ++numAlerts;
+                lastDescription = alert->getDescription();
+                alert->exitModalState (0);
+            }
+        }
+    };
+
+    //==============================================================================
+    /** A panel in a window built like the main window, over the output ports
+        given, with the updater's look; torn down with the window. */
+    class FaultPanelTest  : public testing::Test
+    {
+    protected:
+        static constexpr juce::uint32 lightGreen = 0xff7ebf7e;
+        static constexpr juce::uint32 lightRed   = 0xffff7e7e;
+
+        void TearDown() override
+        {
+            window.reset();
+            juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
+            VirtualMidi::reset();
+        }
+
+        /** Offers these outputs, builds the panel and lets the selector's
+            start-up report arrive. */
+        void openPanel (const std::vector<std::string>& ports)
+        {
+            VirtualMidi::reset();
+            VirtualMidi::setOutputPorts (ports);
+            juce::LookAndFeel::setDefaultLookAndFeel (&lookAndFeel);
+
+            window = std::make_unique<PanelHostWindow>();
+            panel = window->panel;
+            selector = findOutputSelector (*panel->midiInterface);
+            ASSERT_NE (selector, nullptr);
+            MessageLoop::runFor (50);
+        }
+
+        /** Picks an item in the selector as the user does and lets the
+            selector's report and the panel's change callback arrive. */
+        void choose (int itemId)
+        {
+            selector->setSelectedId (itemId);
+            MessageLoop::runFor (50);
+        }
+
+        juce::uint32 updateButtonColour() const
+        {
+            return panel->updateButton->findColour (juce::TextButton::buttonColourId).getARGB();
+        }
+
+        bool waitForStatus (const juce::String& status, int timeoutMs = 5000)
+        {
+            return MessageLoop::runUntil ([this, status]
+                                          {
+                                              return panel->progressLabel->getText() == "Update progress: " + status;
+                                          }, timeoutMs);
+        }
+
+        /** Presses update and runs the message loop until the upload has ended.
+            The button disables itself once the press has started the upload. */
+        bool uploadToTheEnd (int timeoutMs = 5000)
+        {
+            panel->updateButton->triggerClick();
+
+            if (! MessageLoop::runUntil ([this] { return ! panel->updateButton->isEnabled(); }, 2000))
+                return false;
+
+            return MessageLoop::runUntil ([this] { return ! panel->protocol->isThreadRunning(); }, timeoutMs);
+        }
+
+        UpdaterLookAndFeel lookAndFeel;
+        std::unique_ptr<PanelHostWindow> window;
+        ContentComp* panel = nullptr;
+        juce::ComboBox* selector = nullptr;
+    };
+
+    inline const juce::String finishedStatus ("Wait: all LEDs will turn orange, red, orange, then off when complete.");
+}
