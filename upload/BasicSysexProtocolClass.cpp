@@ -1,17 +1,16 @@
 #include "upload/BasicSysexProtocolClass.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <limits>
-#include <thread>
 
 namespace
 {
-    using FineClock = std::chrono::steady_clock;
-
     const char* const uploadingText = "Uploading firmware";
     const char* const completeText  = "Wait: all LEDs will turn orange, red, orange, then off when complete.";
+
+    /** How far a send shorter than its interval may push the next one back. */
+    constexpr auto handOverAllowance = std::chrono::milliseconds (3);
 
     /** Length of the SysEx message at start, from its 0xF0 through the first 0xF7,
         or 0 if no complete message starts there before end. Never reads at or
@@ -30,17 +29,6 @@ namespace
             return 0;
 
         return static_cast<juce::uint32> (endOfExclusive - start + 1);
-    }
-
-    /** Returns once the deadline has passed on the steady clock. The first look
-        comes before any sleep, so a send that took the whole interval is followed
-        at once. Sleeps last 2 ms at most, and the last one only as long as
-        remains, so the next message starts within a fraction of a millisecond of
-        the interval's end (JUCE's Thread::sleep knows whole milliseconds only). */
-    void waitUntil (FineClock::time_point deadline)
-    {
-        for (auto now = FineClock::now(); now < deadline; now = FineClock::now())
-            std::this_thread::sleep_for (std::min<FineClock::duration> (deadline - now, std::chrono::milliseconds (2)));
     }
 }
 
@@ -136,8 +124,15 @@ void BasicSysexProtocolClass::run()
 
         if (count == 0)
         {
-            // Nothing past the damage is sent. Ending the upload enables the
-            // selector again, so the user can choose a device and start anew.
+            // Nothing past the damage is sent. The progress goes back to 0, as
+            // before an upload, and ending the upload enables the selector
+            // again, so the user can choose a device and start anew.
+            {
+                const juce::ScopedLock sl (protocolLock);
+                uploadProgress = 0.0;
+            }
+
+            setProgress (0.0);
             finishUpload ("Firmware image damaged at byte "
                             + juce::String (static_cast<juce::int64> (messageStart - imageStart))
                             + ": upload stopped");
@@ -150,11 +145,24 @@ void BasicSysexProtocolClass::run()
         // paced on the steady clock, whose finer resolution makes the minimum
         // hold in real time rather than in counter ticks.
         lastSendTime = getTimeStamp();
-        const auto sendStart = FineClock::now();
+        const auto sendStart = getFineTimeStamp();
 
         midiInterface->sendBytes (messageStart, static_cast<int> (count));
 
-        waitUntil (sendStart + std::chrono::milliseconds (getPacingLimit (count, firmwareImage->fixedPacing)));
+        const auto sendTime = getFineTimeStamp() - sendStart;
+        const auto limit = getPacingLimit (count, firmwareImage->fixedPacing);
+
+        // The driver takes the message at some moment of the send. A send that
+        // lasted the whole interval (a slow driver transmitting) is followed at
+        // once. A shorter one may have been held up by the scheduler before the
+        // driver got the message, which would bring the next message closer
+        // than the limit as the driver sees it; so it moves the start of the
+        // interval along by its own duration, up to a few milliseconds.
+        const auto intervalStart = sendTime >= std::chrono::milliseconds (limit)
+                                       ? sendStart
+                                       : sendStart + std::min<FineTimeStamp::duration> (sendTime, handOverAllowance);
+
+        waitUntilElapsed (intervalStart, limit);
 
         messageStart = readPosition;
         sent += count;

@@ -1,5 +1,8 @@
 #include "upload/ZentrikTime.h"
 
+#include <algorithm>
+#include <thread>
+
 ZentrikTime::ZentrikTime()
     : juce::Time()
 {
@@ -18,4 +21,19 @@ juce::uint32 ZentrikTime::getElapsedTime (juce::uint32 since) const
 juce::uint32 ZentrikTime::getElapsedTimeBetween (juce::uint32 since, juce::uint32 now) noexcept
 {
     return now - since;
+}
+
+//==============================================================================
+ZentrikTime::FineTimeStamp ZentrikTime::getFineTimeStamp() const
+{
+    return std::chrono::steady_clock::now();
+}
+
+void ZentrikTime::waitUntilElapsed (FineTimeStamp since, juce::uint32 milliseconds) const
+{
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = since + std::chrono::milliseconds (milliseconds);
+
+    for (auto now = Clock::now(); now < deadline; now = Clock::now())
+        std::this_thread::sleep_for (std::min<Clock::duration> (deadline - now, std::chrono::milliseconds (2)));
 }

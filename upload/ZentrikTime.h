@@ -2,16 +2,20 @@
 
 #include <juce_core/juce_core.h>
 
+#include <chrono>
+
 //==============================================================================
 /**
-    Millisecond time stamps for pacing the upload.
+    Time stamps for pacing the upload, and the wait between two sends.
 
-    The stamps come from JUCE's millisecond counter, an unsigned 32-bit count of
-    milliseconds since the system started that wraps to 0 after 2^32 ms (about
-    49.7 days), so a difference of two stamps is only meaningful modulo 2^32.
+    The millisecond stamps come from JUCE's millisecond counter, an unsigned
+    32-bit count of milliseconds since the system started that wraps to 0 after
+    2^32 ms (about 49.7 days), so a difference of two stamps is only meaningful
+    modulo 2^32. The fine stamps come from the steady clock, which never wraps
+    and resolves far below a millisecond; the pacing wait is measured on them.
 
-    Threads: the stamps are taken on the protocol thread; the functions keep no
-    state and may be called on any thread.
+    Threads: the stamps are taken and the waits made on the protocol thread; the
+    functions keep no state and may be called on any thread.
 */
 class ZentrikTime  : public juce::Time
 {
@@ -29,6 +33,21 @@ public:
         subtraction wraps exactly as the counter does, so a `now` that lies past a
         wrap of the counter (and so reads below `since`) still gives the true time. */
     static juce::uint32 getElapsedTimeBetween (juce::uint32 since, juce::uint32 now) noexcept;
+
+    //==============================================================================
+    /** A point on the steady clock. */
+    using FineTimeStamp = std::chrono::steady_clock::time_point;
+
+    /** The steady clock now. */
+    FineTimeStamp getFineTimeStamp() const;
+
+    /** Returns once the given number of milliseconds has passed since the fine
+        stamp `since`. The first look comes before any sleep, so if that time has
+        already passed it returns at once. It sleeps 2 ms at a time, and the last
+        sleep only as long as remains, so it returns within a fraction of a
+        millisecond of the interval's end (JUCE's Thread::sleep knows whole
+        milliseconds only). */
+    void waitUntilElapsed (FineTimeStamp since, juce::uint32 milliseconds) const;
 
 private:
     JUCE_LEAK_DETECTOR (ZentrikTime)

@@ -84,7 +84,7 @@ TEST (Program, ASecondStartOpensNothingAndLeavesTheFirstWindowAsItWas)
 
     // A click on the title bar's close button (31 x 26 at the right end, inside
     // the 4-pixel border) ends the program.
-    run ({ "xdotool", "mousemove", "--window", firstWindow, "630", "17", "click", "1" });
+    run ({ "xdotool", "mousemove", "--sync", "--window", firstWindow, "630", "17", "click", "1" });
 
     if (! first.waitForProcessToFinish (10000))
     {

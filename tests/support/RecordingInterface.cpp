@@ -14,7 +14,7 @@ int RecordingInterface::readReceivedBytes (juce::uint8*, juce::uint32)
 
 int RecordingInterface::sendBytes (const juce::uint8* bytes, int numBytes)
 {
-    Message message { std::vector<juce::uint8> (bytes, bytes + numBytes), Clock::now(), {} };
+    Message message { std::vector<juce::uint8> (bytes, bytes + numBytes), bytes, Clock::now(), {} };
     int index;
 
     {

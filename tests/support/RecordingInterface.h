@@ -9,8 +9,9 @@
 //==============================================================================
 /**
     A device interface for tests that keeps every message sent through it, with
-    the steady-clock times at which the send began and returned, and logs every
-    change of its enabled state in the same ordered log as the sends.
+    the address it was handed over at and the steady-clock times at which the
+    send began and returned, and logs every change of its enabled state in the
+    same ordered log as the sends.
 
     It can stand in for a slow driver: each send then blocks for a set time.
 
@@ -26,6 +27,7 @@ public:
     struct Message
     {
         std::vector<juce::uint8> bytes;
+        const juce::uint8* source;      // the address handed to sendBytes()
         Clock::time_point sendStart;
         Clock::time_point sendEnd;
     };

@@ -34,3 +34,15 @@ TEST (ZentrikTime, StampsFollowTheMillisecondCounter)
     EXPECT_GE (elapsed, 20u);
     EXPECT_LT (elapsed, 10000u);
 }
+
+TEST (ZentrikTime, WaitEndsOnlyOnceTheIntervalHasPassedSinceTheFineStamp)
+{
+    const ZentrikTime time;
+
+    for (const auto milliseconds : { 1u, 15u, 23u })
+    {
+        const auto stamp = time.getFineTimeStamp();
+        time.waitUntilElapsed (stamp, milliseconds);
+        EXPECT_GE (time.getFineTimeStamp() - stamp, std::chrono::milliseconds (milliseconds)) << milliseconds << " ms";
+    }
+}
