@@ -77,7 +77,9 @@ screenshot()
     say "screenshot $shots/$1.png"
 }
 
-# Number of messages the virtual pedal has received so far.
+# Number of messages the virtual pedal has received so far. The checker reads
+# the whole capture and image, so the long waits below ask it only once a
+# second: polling faster costs the machine CPU that the upload's pacing feels.
 received()
 {
     [[ -s "$capture" ]] || { echo 0; return; }
@@ -85,7 +87,8 @@ received()
         | sed -n 's/^capture: .*, \([0-9][0-9]*\) events$/\1/p' | head -n 1
 }
 
-# wait_for DESCRIPTION TIMEOUT_S COMMAND...: polls the command until it succeeds.
+# wait_for DESCRIPTION TIMEOUT_S COMMAND...: polls the command until it succeeds,
+# every $poll seconds (0.1 unless set for the call).
 wait_for()
 {
     local what="$1" timeout="$2"
@@ -94,7 +97,7 @@ wait_for()
 
     until "$@"; do
         (( $(now_ms) < end )) || fail "timed out after ${timeout} s waiting for $what"
-        sleep 0.1
+        sleep "${poll:-0.1}"
     done
 }
 
@@ -162,7 +165,7 @@ click_panel 585 230
 wait_for "the first messages" 10 received_at_least 1
 
 if $closeDuringUpload; then
-    wait_for "a quarter of the image" 60 received_at_least $(( imageMessages / 4 ))
+    poll=1 wait_for "a quarter of the image" 60 received_at_least $(( imageMessages / 4 ))
     screenshot 04-during-upload
 
     before=$(received)
@@ -186,10 +189,10 @@ if $closeDuringUpload; then
     exit 0
 fi
 
-wait_for "half of the image" 120 received_at_least $(( imageMessages / 2 ))
+poll=1 wait_for "half of the image" 120 received_at_least $(( imageMessages / 2 ))
 screenshot 04-during-upload
 
-wait_for "the whole image" 120 received_at_least $imageMessages
+poll=1 wait_for "the whole image" 120 received_at_least $imageMessages
 say "the whole image went out in $(( $(now_ms) - uploadStart )) ms"
 # The final status appears once the last message's interval has passed.
 sleep 1.5

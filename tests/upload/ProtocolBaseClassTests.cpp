@@ -16,6 +16,7 @@ namespace
         ScriptedProtocol (InterfaceBaseClass* interface, FirmwareImageClass* image)
             : ProtocolBaseClass (interface, image)
         {
+            mayPublish.signal();
         }
 
         ~ScriptedProtocol() override
@@ -28,6 +29,11 @@ namespace
             priority = getPriority();
             threadName = juce::Thread::getCurrentThread()->getThreadName();
             ++runs;
+
+            while (! threadShouldExit() && ! mayPublish.wait (5))
+            {
+            }
+
             setProgress (fractionToPublish);
 
             while (! threadShouldExit() && ! release.wait (5))
@@ -36,6 +42,7 @@ namespace
         }
 
         double fractionToPublish = 0.37;
+        juce::WaitableEvent mayPublish { true };
         juce::WaitableEvent release;
         std::atomic<int> runs { 0 };
         std::atomic<juce::Thread::Priority> priority { juce::Thread::Priority::background };
@@ -62,17 +69,19 @@ TEST_F (ProtocolBaseClassTest, DefaultStartPublishesZeroAndRunsOneStepBelowNorma
     protocol.setProgress (0.8);
     recorder.listenTo (protocol);
 
+    // The body holds back its own progress until the start's 0.0 has been seen.
+    protocol.mayPublish.reset();
     protocol.startProtocol();
     EXPECT_EQ (protocol.progress.load(), 0.0);
     EXPECT_TRUE (protocol.isThreadRunning());
 
+    ASSERT_TRUE (MessageLoop::runUntil ([this] { return ! recorder.entries.empty(); }, 2000));
+    EXPECT_EQ (recorder.entries.front().progress, 0.0);
+
+    protocol.mayPublish.signal();
     ASSERT_TRUE (runUntilPublished (0.37));
     EXPECT_EQ (protocol.priority.load(), juce::Thread::Priority::low);
     EXPECT_EQ (protocol.threadName, "Protocol Thread");
-
-    // 0.0 was published before the thread ran.
-    ASSERT_FALSE (recorder.entries.empty());
-    EXPECT_EQ (recorder.entries.front().progress, 0.0);
 }
 
 TEST_F (ProtocolBaseClassTest, StartWhileRunningChangesNothing)

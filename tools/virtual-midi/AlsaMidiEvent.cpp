@@ -34,6 +34,7 @@ void snd_midi_event_free (snd_midi_event_t* dev)
 
 void snd_midi_event_reset_encode (snd_midi_event_t* dev)
 {
+    VirtualMidiService::forgetHandOverStart();
     dev->codec.resetEncoder();
 }
 

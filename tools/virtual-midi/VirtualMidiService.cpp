@@ -398,6 +398,23 @@ int VirtualMidiService::connect (int callerId, snd_seq_addr_t sender, snd_seq_ad
     return 0;
 }
 
+int VirtualMidiService::disconnect (snd_seq_addr_t sender, snd_seq_addr_t destination)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+
+    const auto it = std::find_if (subscriptions.begin(), subscriptions.end(),
+                                  [sender, destination] (const Subscription& s)
+                                  {
+                                      return sameAddress (s.sender, sender) && sameAddress (s.destination, destination);
+                                  });
+
+    if (it == subscriptions.end())
+        return -ENOENT;
+
+    subscriptions.erase (it);
+    return 0;
+}
+
 namespace
 {
     // When this thread began handing over the message it sends next; 0 when it
@@ -409,6 +426,11 @@ void VirtualMidiService::noteHandOverStart() noexcept
 {
     if (handOverStartNs == 0)
         handOverStartNs = monotonicNow();
+}
+
+void VirtualMidiService::forgetHandOverStart() noexcept
+{
+    handOverStartNs = 0;
 }
 
 int VirtualMidiService::deliverDirect (int clientId, const snd_seq_event_t& event)

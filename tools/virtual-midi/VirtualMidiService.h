@@ -76,6 +76,9 @@ public:
         refused port is busy (-EBUSY). */
     int connect (int callerId, snd_seq_addr_t sender, snd_seq_addr_t destination);
 
+    /** Ends a subscription of sender to destination; -ENOENT when there is none. */
+    int disconnect (snd_seq_addr_t sender, snd_seq_addr_t destination);
+
     /** Delivers an event sent by a client without queueing it, and returns when
         the (virtual) driver has taken it: after the configured per-byte delay. */
     int deliverDirect (int clientId, const snd_seq_event_t& event);
@@ -86,6 +89,10 @@ public:
         message's time stamp does not depend on how long the library spent
         encoding and routing it. */
     static void noteHandOverStart() noexcept;
+
+    /** Forgets a hand-over start noted on the calling thread that no event used
+        (the program reset its coder without sending). */
+    static void forgetHandOverStart() noexcept;
 
 private:
     VirtualMidiService();
