@@ -20,26 +20,7 @@ if [[ "${1:-}" == "--test" ]]; then
     )
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$p")
-    fi
-done
+purpose="Building and running the updater"
+[[ "${1:-}" == "--test" ]] && purpose="Testing the updater"
 
-if [[ ${#missing[@]} -eq 0 ]]; then
-    exit 0
-fi
-
-line="apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ${missing[*]}"
-
-if [[ $(id -u) -ne 0 ]]; then
-    echo "These Debian packages are missing: ${missing[*]}" >&2
-    echo "Install them as root with:" >&2
-    echo "  sudo sh -c '$line'" >&2
-    exit 1
-fi
-
-echo "Installing: ${missing[*]}"
-apt-get update -qq
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+exec "$(dirname "${BASH_SOURCE[0]}")/require-packages.sh" "$purpose" "${packages[@]}"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Makes sure Debian packages are installed, for the Windows build and its test.
+# Makes sure Debian packages are installed.
 #
 #   scripts/require-packages.sh "WHAT THEY ARE FOR" PACKAGE...
 #
