@@ -72,10 +72,14 @@ namespace
 class UploadPanelTest  : public PanelTest
 {
 protected:
+    /** The protocol thread reads the image until TearDown has deleted the
+        panel, even when an assertion ends the test body early, so the fixture
+        keeps its own copy. */
     void useImage (const std::vector<juce::uint8>& image)
     {
-        panel->firmwareImage->streamData = image.data();
-        panel->firmwareImage->streamSize = (juce::int64) image.size();
+        imageInUse = image;
+        panel->firmwareImage->streamData = imageInUse.data();
+        panel->firmwareImage->streamSize = (juce::int64) imageInUse.size();
     }
 
     void startUpload()
@@ -89,6 +93,8 @@ protected:
     {
         return MessageLoop::runUntil ([this, text] { return panel->progressLabel->getText() == text; }, timeoutMs);
     }
+
+    std::vector<juce::uint8> imageInUse;
 };
 
 TEST_F (UploadPanelTest, UploadGoesThroughUploadingToFinished)
