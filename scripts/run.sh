@@ -36,7 +36,8 @@ VIRTUAL_MIDI_PORTS="Virtual Pedal" \
 VIRTUAL_MIDI_CAPTURE="$capture" \
     "$program" || true
 
-if [[ -s "$capture" ]]; then
+# The capture starts with a 16-byte header; anything beyond it is a message.
+if [[ -f "$capture" && $(stat -c %s "$capture") -gt 16 ]]; then
     echo
     echo "What the virtual pedal received:"
     "$build/tools/capture-check/quillet-capture-check" "$capture" "$build/firmware/development-image.syx"
