@@ -16,7 +16,7 @@ if [[ "${1:-}" == "--test" ]]; then
     packages+=(
         googletest libgtest-dev
         xvfb xauth xdotool x11-utils imagemagick
-        clang libclang-rt-dev ccache
+        clang libclang-rt-dev ccache gdb
     )
 fi
 

@@ -69,7 +69,18 @@ frameTop=30
 #==============================================================================
 now_ms()    { date +%s%3N; }
 say()       { echo "run-as-user: $*"; }
-fail()      { say "FAILED: $*" >&2; exit 1; }
+fail()
+{
+    say "FAILED: $*" >&2
+
+    # A program that is still running but stuck: show where every thread waits.
+    if [[ -n "${pid:-}" ]] && kill -0 "$pid" 2>/dev/null && command -v gdb >/dev/null; then
+        say "threads of the program at the failure:" >&2
+        timeout 60 gdb -p "$pid" -batch -ex "thread apply all bt" 2>&1 | grep -v "^\[New LWP" >&2 || true
+    fi
+
+    exit 1
+}
 
 screenshot()
 {
