@@ -119,10 +119,13 @@ TEST_F (ProtocolBaseClassTest, StartAfterTheThreadEndedRunsAgain)
     protocol.release.signal();
     ASSERT_TRUE (MessageLoop::runUntil ([&] { return ! protocol.isThreadRunning(); }, 2000));
 
+    // Held back so that the new thread cannot publish before the start's 0.0 is seen.
     protocol.fractionToPublish = 0.5;
+    protocol.mayPublish.reset();
     protocol.startProtocol();
     EXPECT_EQ (protocol.progress.load(), 0.0);
 
+    protocol.mayPublish.signal();
     ASSERT_TRUE (runUntilPublished (0.5));
     EXPECT_EQ (protocol.runs.load(), 2);
 }
