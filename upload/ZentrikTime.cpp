@@ -1,7 +1,5 @@
 #include "upload/ZentrikTime.h"
-
-#include <algorithm>
-#include <thread>
+#include "upload/PacingClock.h"
 
 ZentrikTime::ZentrikTime()
     : juce::Time()
@@ -26,14 +24,10 @@ juce::uint32 ZentrikTime::getElapsedTimeBetween (juce::uint32 since, juce::uint3
 //==============================================================================
 ZentrikTime::FineTimeStamp ZentrikTime::getFineTimeStamp() const
 {
-    return std::chrono::steady_clock::now();
+    return PacingClock::now();
 }
 
 void ZentrikTime::waitUntilElapsed (FineTimeStamp since, juce::uint32 milliseconds) const
 {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = since + std::chrono::milliseconds (milliseconds);
-
-    for (auto now = Clock::now(); now < deadline; now = Clock::now())
-        std::this_thread::sleep_for (std::min<Clock::duration> (deadline - now, std::chrono::milliseconds (2)));
+    PacingClock::waitUntil (since + std::chrono::milliseconds (milliseconds));
 }

@@ -42,11 +42,7 @@ public:
     FineTimeStamp getFineTimeStamp() const;
 
     /** Returns once the given number of milliseconds has passed since the fine
-        stamp `since`. The first look comes before any sleep, so if that time has
-        already passed it returns at once. It sleeps 2 ms at a time, and the last
-        sleep only as long as remains, so it returns within a fraction of a
-        millisecond of the interval's end (JUCE's Thread::sleep knows whole
-        milliseconds only). */
+        stamp `since`; see PacingClock::waitUntil() for how it waits. */
     void waitUntilElapsed (FineTimeStamp since, juce::uint32 milliseconds) const;
 
 private:

@@ -5,7 +5,7 @@
     damage, in place, then end with the status line that fits the image and
     the selector enabled again.
 
-    The pacing wait returns at once here (InstantZentrikTime.cpp), and the
+    The pacing wait returns at once here (InstantPacingClock.cpp), and the
     upload runs on the fuzzer's own thread, which is the message thread, so the
     message-thread lock is granted at once.
 */
