@@ -67,7 +67,6 @@ frameLeft=4
 frameTop=30
 
 #==============================================================================
-now_ms()    { date +%s%3N; }
 say()       { echo "run-as-user: $*"; }
 fail()
 {
@@ -82,11 +81,7 @@ fail()
     exit 1
 }
 
-screenshot()
-{
-    import -window root "$shots/$1.png"
-    say "screenshot $shots/$1.png"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/desktop-session.sh"
 
 # Number of messages the virtual pedal has received so far. The checker reads
 # the whole capture and image, so the long waits below ask it only once a
@@ -98,35 +93,8 @@ received()
         | sed -n 's/^capture: .*, \([0-9][0-9]*\) events$/\1/p' | head -n 1
 }
 
-# wait_for DESCRIPTION TIMEOUT_S COMMAND...: polls the command until it succeeds,
-# every $poll seconds (0.1 unless set for the call).
-wait_for()
-{
-    local what="$1" timeout="$2"
-    shift 2
-    local end=$(( $(now_ms) + timeout * 1000 ))
-
-    until "$@"; do
-        (( $(now_ms) < end )) || fail "timed out after ${timeout} s waiting for $what"
-        sleep "${poll:-0.1}"
-    done
-}
-
-program_running()   { kill -0 "$pid" 2>/dev/null; }
 window_found()      { wid="$(xdotool search --name "^${title}\$" 2>/dev/null | head -n 1)"; [[ -n "$wid" ]]; }
 received_at_least() { (( $(received) >= $1 )); }
-
-# Clicks at a point of the panel, given in panel coordinates.
-click_panel()
-{
-    xdotool mousemove --sync $(( winX + frameLeft + $1 )) $(( winY + frameTop + $2 )) click 1
-}
-
-geometry_of()
-{
-    eval "$(xdotool getwindowgeometry --shell "$1")"
-    echo "$X $Y $WIDTH $HEIGHT"
-}
 
 #==============================================================================
 say "starting $program"
@@ -155,18 +123,8 @@ xwininfo -id "$wid" | grep -E "Width|Height" | sed 's/^ */run-as-user: xwininfo 
 
 screenshot 01-start
 
-# STEP1: open the output selector (panel 10,125 to 632,155) and pick the last
-# item of its list, "Virtual Pedal" (below "(Disconnected)" and a separator).
-click_panel 321 140
-menu=""
-menu_shown() { menu="$(xdotool search --onlyvisible --name '^menu$' 2>/dev/null | head -n 1)"; [[ -n "$menu" ]]; }
-wait_for "the selector's list" 5 menu_shown
-sleep 0.3
-screenshot 02-selector-open
-
-read -r menuX menuY menuW menuH < <(geometry_of "$menu")
-say "selector list at $menuX,$menuY size ${menuW}x${menuH}"
-xdotool mousemove --sync $(( menuX + menuW / 2 )) $(( menuY + menuH - 12 )) click 1
+# STEP1: "Virtual Pedal", the last item of the selector's list.
+choose_last_output
 sleep 0.5
 screenshot 03-ready
 

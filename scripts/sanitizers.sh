@@ -30,14 +30,8 @@ cd "$root"
 
 scripts/install-deps.sh --test
 
-# A sanitizer build compiles JUCE again with its own flags: ccache, where there
-# is one, makes every later build of it cheap.
-launcher=()
-if command -v ccache >/dev/null; then
-    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
-
-cmake --preset "$preset" "${launcher[@]}"
+# The project uses ccache by itself where the machine has one.
+cmake --preset "$preset"
 cmake --build --preset "$preset"
 
 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset "$preset"

@@ -44,7 +44,6 @@ frameLeft=4
 frameTop=30
 
 #==============================================================================
-now_ms()    { date +%s%3N; }
 say()       { echo "test-windows: $*"; }
 fail()      { say "FAILED: $*" >&2; exit 1; }
 
@@ -123,30 +122,12 @@ desktop_running || fail "Wine's desktop process did not start"
 sleep 1
 
 #==============================================================================
-screenshot()
-{
-    import -window root "$run/$1.png"
-    say "screenshot $run/$1.png"
-}
+shots="$run"
+source "$(dirname "${BASH_SOURCE[0]}")/desktop-session.sh"
 
 # The capture's size in bytes. Watching it costs next to nothing, so the
 # watcher takes no processor time from the upload it watches.
 capture_size()      { stat -c %s "$capture" 2>/dev/null || echo 0; }
-
-# wait_for DESCRIPTION TIMEOUT_S COMMAND...: polls the command until it succeeds.
-wait_for()
-{
-    local what="$1" timeout="$2"
-    shift 2
-    local end=$(( $(now_ms) + timeout * 1000 ))
-
-    until "$@"; do
-        (( $(now_ms) < end )) || fail "timed out after ${timeout} s waiting for $what"
-        sleep 0.2
-    done
-}
-
-program_running()   { kill -0 "$pid" 2>/dev/null; }
 
 wid=""
 window_or_exit()
@@ -158,14 +139,6 @@ window_or_exit()
     fail "the program ended before showing its window"
 }
 
-geometry_of()
-{
-    eval "$(xdotool getwindowgeometry --shell "$1")"
-    echo "$X $Y $WIDTH $HEIGHT"
-}
-
-click_at()          { xdotool mousemove --sync "$1" "$2" click 1; }
-click_panel()       { click_at $(( winX + frameLeft + $1 )) $(( winY + frameTop + $2 )); }
 
 #==============================================================================
 say "starting $program under $("$wine" --version)"
@@ -186,18 +159,8 @@ say "window \"$title\" at $winX,$winY size ${winW}x${winH}"
 [[ "${winW}x${winH}" == "650x400" ]] || fail "the window is ${winW}x${winH}, not 650x400"
 screenshot 01-start
 
-# STEP1: the output selector (panel 10,125 to 632,155); its list holds
-# "(Disconnected)", a separator and Wine's "Virtual Pedal - Virtual Pedal".
-click_panel 321 140
-menu=""
-menu_shown() { menu="$(xdotool search --onlyvisible --name '^menu$' 2>/dev/null | head -n 1)"; [[ -n "$menu" ]]; }
-wait_for "the selector's list" 10 menu_shown
-sleep 0.5
-screenshot 02-selector-open
-
-read -r menuX menuY menuW menuH < <(geometry_of "$menu")
-say "selector list at $menuX,$menuY size ${menuW}x${menuH}"
-click_at $(( menuX + menuW / 2 )) $(( menuY + menuH - 12 ))
+# STEP1: Wine's "Virtual Pedal - Virtual Pedal", the last item of the list.
+choose_last_output
 sleep 1
 
 # STEP2: the update button (panel 538,215, 94 x 30).
