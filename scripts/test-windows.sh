@@ -47,6 +47,9 @@ frameTop=30
 say()       { echo "test-windows: $*"; }
 fail()      { say "FAILED: $*" >&2; exit 1; }
 
+shots="$run"
+source "$root/scripts/desktop-session.sh"
+
 "$root/scripts/require-packages.sh" "The Windows program's test under Wine" \
     wine64 xvfb xdotool imagemagick
 
@@ -122,9 +125,6 @@ desktop_running || fail "Wine's desktop process did not start"
 sleep 1
 
 #==============================================================================
-shots="$run"
-source "$(dirname "${BASH_SOURCE[0]}")/desktop-session.sh"
-
 # The capture's size in bytes. Watching it costs next to nothing, so the
 # watcher takes no processor time from the upload it watches.
 capture_size()      { stat -c %s "$capture" 2>/dev/null || echo 0; }
