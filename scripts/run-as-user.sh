@@ -56,7 +56,7 @@ mkdir -p "$shots"
 shots="$(cd "$shots" && pwd)"
 capture="$shots/virtual-pedal.capture"
 log="$shots/updater.log"
-rm -f "$capture" "$shots"/*.png
+rm -f "$capture" "$shots"/*.png "$shots"/core*
 
 title="Quillet Q7 version 1.3.00 Build 89"
 imageMessages=3065
@@ -73,9 +73,15 @@ fail()
     say "FAILED: $*" >&2
 
     # A program that is still running but stuck: show where every thread waits.
-    if [[ -n "${pid:-}" ]] && kill -0 "$pid" 2>/dev/null && command -v gdb >/dev/null; then
-        say "threads of the program at the failure:" >&2
-        timeout 60 gdb -p "$pid" -batch -ex "thread apply all bt" 2>&1 | grep -v "^\[New LWP" >&2 || true
+    # One that crashed left a core in its working folder: show where it was.
+    if command -v gdb >/dev/null; then
+        if [[ -n "${pid:-}" ]] && kill -0 "$pid" 2>/dev/null; then
+            say "threads of the program at the failure:" >&2
+            timeout 60 gdb -p "$pid" -batch -ex "thread apply all bt" 2>&1 | grep -v "^\[New LWP" >&2 || true
+        elif core="$(ls -t "$shots"/core* 2>/dev/null | head -n 1)" && [[ -n "$core" ]]; then
+            say "threads of the program when it crashed ($core):" >&2
+            timeout 60 gdb -batch -ex "thread apply all bt" "$program" "$core" 2>&1 | grep -v "^\[New LWP" >&2 || true
+        fi
     fi
 
     exit 1
@@ -94,14 +100,31 @@ received()
 }
 
 window_found()      { wid="$(xdotool search --name "^${title}\$" 2>/dev/null | head -n 1)"; [[ -n "$wid" ]]; }
-received_at_least() { (( $(received) >= $1 )); }
+# Fails at once if the program ends before that many messages went out.
+received_at_least()
+{
+    (( $(received) >= $1 )) && return 0
+    program_running && return 1
+
+    local status=0
+    wait "$pid" || status=$?
+    (( status > 128 )) && fail "the program ended during the upload, killed by signal $(kill -l $(( status - 128 ))) after $(received) messages"
+    fail "the program ended during the upload with status $status after $(received) messages"
+}
 
 #==============================================================================
+# A crash leaves its core in the screenshot folder, the program's working
+# folder, where the failure report finds it (if the system writes cores there).
+ulimit -c unlimited 2>/dev/null || true
+
 say "starting $program"
-LD_PRELOAD="$preload" \
-VIRTUAL_MIDI_PORTS="Virtual Pedal" \
-VIRTUAL_MIDI_CAPTURE="$capture" \
-    "$program" >"$log" 2>&1 &
+(
+    cd "$shots"
+    LD_PRELOAD="$preload" \
+    VIRTUAL_MIDI_PORTS="Virtual Pedal" \
+    VIRTUAL_MIDI_CAPTURE="$capture" \
+        exec "$program" >"$log" 2>&1
+) &
 pid=$!
 trap 'if kill -0 $pid 2>/dev/null; then kill $pid; fi' EXIT
 
