@@ -9,9 +9,6 @@ namespace
     const char* const uploadingText = "Uploading firmware";
     const char* const completeText  = "Wait: all LEDs will turn orange, red, orange, then off when complete.";
 
-    /** How far a send shorter than its interval may push the next one back. */
-    constexpr auto handOverAllowance = std::chrono::milliseconds (3);
-
     /** Length of the SysEx message at start, from its 0xF0 through the first 0xF7,
         or 0 if no complete message starts there before end. Never reads at or
         past end. The length goes to the interface as an int, so a longer
@@ -149,18 +146,17 @@ void BasicSysexProtocolClass::run()
 
         midiInterface->sendBytes (messageStart, static_cast<int> (count));
 
-        const auto sendTime = getFineTimeStamp() - sendStart;
+        const auto sendEnd = getFineTimeStamp();
         const auto limit = getPacingLimit (count, firmwareImage->fixedPacing);
 
         // The driver takes the message at some moment of the send. A send that
         // lasted the whole interval (a slow driver transmitting) is followed at
-        // once. A shorter one may have been held up by the scheduler before the
-        // driver got the message, which would bring the next message closer
-        // than the limit as the driver sees it; so it moves the start of the
-        // interval along by its own duration, up to a few milliseconds.
-        const auto intervalStart = sendTime >= std::chrono::milliseconds (limit)
-                                       ? sendStart
-                                       : sendStart + std::min<FineTimeStamp::duration> (sendTime, handOverAllowance);
+        // once. A shorter one may have been held up before the driver took the
+        // message (the scheduler preempting this thread, a lock in the driver),
+        // and counting its interval from the start would bring the next message
+        // closer than the limit as the driver sees it; so its interval is
+        // counted from its end, whatever the hold-up was.
+        const auto intervalStart = sendEnd - sendStart >= std::chrono::milliseconds (limit) ? sendStart : sendEnd;
 
         waitUntilElapsed (intervalStart, limit);
 

@@ -8,7 +8,10 @@
     The upload protocol: walks the firmware image, a gapless sequence of SysEx
     messages, and hands the messages one at a time, unchanged and in place, to
     the device interface, paced so that at least a fixed or length-dependent
-    interval lies between the starts of two sends. After every message it
+    interval lies between the starts of two sends. A send shorter than that
+    interval counts it from its end instead, because the driver may have taken
+    the message late in the send; a send that lasted the whole interval is
+    followed at once. After every message it
     publishes the fraction of the image sent; it disables the device interface
     component (the output selector) before every message and enables it again
     at the end.

@@ -14,13 +14,17 @@ int RecordingInterface::readReceivedBytes (juce::uint8*, juce::uint32)
 
 int RecordingInterface::sendBytes (const juce::uint8* bytes, int numBytes)
 {
-    Message message { std::vector<juce::uint8> (bytes, bytes + numBytes), bytes, Clock::now(), {} };
     int index;
 
     {
         const juce::ScopedLock sl (lock);
         index = static_cast<int> (messages.size());
     }
+
+    if (handOverDelay.count() > 0 && index % 2 == 0)
+        std::this_thread::sleep_for (handOverDelay);
+
+    Message message { std::vector<juce::uint8> (bytes, bytes + numBytes), bytes, Clock::now(), {} };
 
     if (sendCallback != nullptr)
         sendCallback (index);
@@ -53,6 +57,11 @@ void RecordingInterface::enablementChanged()
 void RecordingInterface::setSendDuration (std::chrono::microseconds duration)
 {
     sendDuration = duration;
+}
+
+void RecordingInterface::setHandOverDelay (std::chrono::microseconds delay)
+{
+    handOverDelay = delay;
 }
 
 void RecordingInterface::setSendCallback (std::function<void (int)> callback)

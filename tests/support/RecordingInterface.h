@@ -14,10 +14,14 @@
     same ordered log as the sends.
 
     It can stand in for a slow driver: each send then blocks for a set time.
+    It can also hold sends up before they take the message, as when the
+    sending thread is preempted inside the send: the send's start is then
+    stamped after the hold-up, where a driver would see it.
 
     Threads: sendBytes() on whichever thread sends (the protocol thread);
     setEnabled() under the message-thread lock; the getters on any thread.
-    setSendDuration() and setSendCallback() before the sending starts.
+    setSendDuration(), setHandOverDelay() and setSendCallback() before the
+    sending starts.
 */
 class RecordingInterface  : public InterfaceBaseClass
 {
@@ -57,6 +61,11 @@ public:
     /** Makes each send block this long before it returns. */
     void setSendDuration (std::chrono::microseconds duration);
 
+    /** Makes the first, third, fifth... send wait this long before it takes
+        the message; the others take it at once, so the hold-ups do not cancel
+        out between neighbours. */
+    void setHandOverDelay (std::chrono::microseconds delay);
+
     /** Called on the sending thread inside each send, with the message's index. */
     void setSendCallback (std::function<void (int messageIndex)> callback);
 
@@ -70,6 +79,7 @@ private:
     std::vector<Message> messages;
     std::vector<Event> events;
     std::chrono::microseconds sendDuration { 0 };
+    std::chrono::microseconds handOverDelay { 0 };
     std::function<void (int)> sendCallback;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RecordingInterface)

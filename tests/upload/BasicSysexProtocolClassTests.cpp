@@ -227,6 +227,24 @@ TEST_F (UploadTest, ASendLongerThanItsIntervalIsFollowedWithoutWaiting)
     EXPECT_LT (pauses[pauses.size() / 2], 10ms);
 }
 
+TEST_F (UploadTest, ASendHeldUpBeforeTheDriverTakesTheMessageStillLeavesTheWholeInterval)
+{
+    // Every other send is held up for 8 ms before the message is taken, as when
+    // a busy machine preempts the protocol thread inside the send; the driver
+    // must still see 15 ms from one message to the next.
+    prepare (std::vector<int> (12, 16));
+    interface.setHandOverDelay (8ms);
+
+    protocol->startProtocol();
+    ASSERT_TRUE (runUntilUploadEnds());
+
+    const auto messages = interface.getMessages();
+    expectMessagesAreTheImage (messages);
+
+    for (size_t i = 1; i < messages.size(); ++i)
+        EXPECT_GE (messages[i].sendStart - messages[i - 1].sendStart, 15ms) << "before message " << i;
+}
+
 TEST (BasicSysexProtocolThread, RunsOnTheProtocolThreadAtNormalPriority)
 {
     // The priority can only be read from the thread itself, through a derived class.
