@@ -1,5 +1,4 @@
 #include "upload/ZentrikTime.h"
-#include "upload/PacingClock.h"
 
 ZentrikTime::ZentrikTime()
     : juce::Time()

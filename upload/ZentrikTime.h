@@ -2,7 +2,7 @@
 
 #include <juce_core/juce_core.h>
 
-#include <chrono>
+#include "upload/PacingClock.h"
 
 //==============================================================================
 /**
@@ -36,7 +36,7 @@ public:
 
     //==============================================================================
     /** A point on the steady clock. */
-    using FineTimeStamp = std::chrono::steady_clock::time_point;
+    using FineTimeStamp = PacingClock::TimePoint;
 
     /** The steady clock now. */
     FineTimeStamp getFineTimeStamp() const;

@@ -119,6 +119,13 @@ namespace
                 EXPECT_EQ (messages[i].bytes, image->messages[i]) << "message " << i;
         }
 
+        /** Each send must start 15 ms or more after the start of the one before. */
+        static void expectStartsAtLeast15msApart (const std::vector<RecordingInterface::Message>& messages)
+        {
+            for (size_t i = 1; i < messages.size(); ++i)
+                EXPECT_GE (messages[i].sendStart - messages[i - 1].sendStart, 15ms) << "before message " << i;
+        }
+
         RecordingInterface interface;
         ProgressRecorder recorder;
         juce::WaitableEvent sendReached, sendReleased;
@@ -171,9 +178,7 @@ TEST_F (UploadTest, FixedPacingKeepsEveryStartAtLeast15msAfterThePrevious)
 
     const auto messages = interface.getMessages();
     expectMessagesAreTheImage (messages);
-
-    for (size_t i = 1; i < messages.size(); ++i)
-        EXPECT_GE (messages[i].sendStart - messages[i - 1].sendStart, 15ms) << "before message " << i;
+    expectStartsAtLeast15msApart (messages);
 
     // The final status comes only once the last interval has passed.
     const auto finalEntry = recorder.findStatus (completeText);
@@ -240,9 +245,7 @@ TEST_F (UploadTest, ASendHeldUpBeforeTheDriverTakesTheMessageStillLeavesTheWhole
 
     const auto messages = interface.getMessages();
     expectMessagesAreTheImage (messages);
-
-    for (size_t i = 1; i < messages.size(); ++i)
-        EXPECT_GE (messages[i].sendStart - messages[i - 1].sendStart, 15ms) << "before message " << i;
+    expectStartsAtLeast15msApart (messages);
 }
 
 TEST (BasicSysexProtocolThread, RunsOnTheProtocolThreadAtNormalPriority)
