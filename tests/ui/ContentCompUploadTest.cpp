@@ -139,6 +139,12 @@ TEST_F (UploadPanelTest, FinishedAllowsANewCompleteUpload)
     startUpload();
     ASSERT_TRUE (waitForLabel (finishedText));
 
+    // The final status shows a moment before the thread ends: it still enables
+    // the selector under the message-thread lock. A press in that moment only
+    // resets the progress, so the test presses once the upload has ended, as a
+    // person reading the status would.
+    ASSERT_TRUE (MessageLoop::runUntil ([this] { return ! panel->protocol->isThreadRunning(); }, 2000));
+
     VirtualMidi::clearEvents();
     panel->updateButton->triggerClick();
     ASSERT_TRUE (MessageLoop::runUntil ([this] { return ! panel->updateButton->isEnabled(); }, 2000));
