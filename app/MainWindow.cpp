@@ -1,7 +1,6 @@
 #include "app/MainWindow.h"
 #include "firmware/FirmwareImageClass.h"
 #include "ui/ContentComp.h"
-#include "upload/BasicSysexProtocolClass.h"
 
 #include <QuilletResources.h>
 
@@ -35,13 +34,10 @@ juce::String MainWindow::makeTitle (const FirmwareImageClass& image)
 
 void MainWindow::closeButtonPressed()
 {
+    // The upload ends at its next message boundary, normally within one
+    // message's interval; the quit goes on even if it has not by then.
     if (contentComp != nullptr && contentComp->protocol != nullptr)
-    {
-        // The upload gives up its waits for the message thread once asked to
-        // exit, so this normally ends within one message's interval.
-        contentComp->protocol->signalThreadShouldExit();
-        contentComp->protocol->waitForThreadToExit (closeWaitMs);
-    }
+        contentComp->stopUpload (closeWaitMs);
 
     juce::JUCEApplication::getInstance()->systemRequestedQuit();
 }

@@ -194,7 +194,6 @@ int main()
     const auto totalSeconds = (double) (callStartsNs.back() - callStartsNs.front()) / 1.0e9;
     const auto floorSeconds = (double) (callStartsNs.size() - 1) * 0.015;
     const auto cpuShare = cpuSeconds / wallSeconds;
-    const auto longestLockWaitMs = (double) protocol.getLongestMessageThreadWait().count() / 1.0e6;
 
     std::printf ("upload of the embedded image: %d messages, %d bytes, %s\n",
                  (int) events.size(), (int) offset, unchanged ? "all unchanged" : "NOT THE IMAGE");
@@ -204,7 +203,6 @@ int main()
     printGaps ("gaps between the starts of the sends as the stand-in MIDI service saw them:", serviceStartsNs);
     std::printf ("CPU time of the process during the upload: %.3f s in %.3f s = %.2f %% of one core  [target <= 2 %%]\n",
                  cpuSeconds, wallSeconds, 100.0 * cpuShare);
-    std::printf ("longest wait for the message-thread lock: %.3f ms\n", longestLockWaitMs);
 
     return unchanged ? 0 : 1;
 }

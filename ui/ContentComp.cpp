@@ -37,7 +37,7 @@ ContentComp::ContentComp (juce::DocumentWindow*, juce::String)
     // The button sits flush against the right end of the progress bar.
     updateButton->setConnectedEdges (juce::Button::ConnectedOnLeft);
 
-    applyUpdateButtonRule();
+    updateControls();
 
     progress = 0.0;
     progressBar = new juce::ProgressBar (progress);
@@ -96,9 +96,13 @@ void ContentComp::buttonClicked (juce::Button* button)
     {
         if (midiInterface->isConnected())
         {
+            // Disabled before the protocol thread exists, so the output cannot
+            // change under its first message; updateControls() then keeps it so
+            // until the upload's end is published.
+            midiInterface->setEnabled (false);
             progress = 0.0;
             protocol->startProtocol();
-            updateButton->setEnabled (false);
+            updateControls();
         }
         else
         {
@@ -118,31 +122,22 @@ void ContentComp::buttonClicked (juce::Button* button)
 
 void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
 {
-    if (source == midiInterface)
-    {
-        // Mid-upload the selector stays disabled, so the output cannot be
-        // swapped under the protocol thread while it sends.
-        if (progress != 0.0 && progress != 1.0 && midiInterface->isEnabled())
-            midiInterface->setEnabled (false);
-        else
-            midiInterface->setEnabled (true);
-
-        applyUpdateButtonRule();
-    }
-    else if (source == protocol)
+    if (source == protocol)
     {
         progress = protocol->progress.load();
-
-        if (progress == 1.0)
-        {
-            updateButton->setEnabled (true);
-            midiInterface->setEnabled (true);
-        }
-
         progressLabel->setText ("Update progress: " + protocol->getStatusText(), juce::dontSendNotification);
     }
 
+    if (source == protocol || source == midiInterface)
+        updateControls();
+
     repaint();
+}
+
+bool ContentComp::stopUpload (int timeoutMs)
+{
+    protocol->signalThreadShouldExit();
+    return protocol->waitForThreadToExit (timeoutMs);
 }
 
 juce::String ContentComp::makeInfoText (const FirmwareImageClass& image)
@@ -156,16 +151,16 @@ juce::String ContentComp::makeInfoText (const FirmwareImageClass& image)
 }
 
 //==============================================================================
-void ContentComp::applyUpdateButtonRule()
+void ContentComp::updateControls()
 {
-    if (midiInterface->isConnected())
-    {
-        updateButton->setEnabled (true);
-        updateButton->setColour (juce::TextButton::buttonColourId, juce::Colour (0xff008000).brighter (0.99f));
-    }
-    else
-    {
-        updateButton->setEnabled (false);
-        updateButton->setColour (juce::TextButton::buttonColourId, juce::Colour (0xffff0000).brighter (0.99f));
-    }
+    // From the start of an upload until its end is published, the output
+    // cannot be changed under the protocol thread, and no second upload starts.
+    const auto uploading = protocol->getUploadState() == ProgressClass::UploadState::uploading;
+    const auto connected = midiInterface->isConnected();
+
+    midiInterface->setEnabled (! uploading);
+    updateButton->setEnabled (connected && ! uploading);
+    updateButton->setColour (juce::TextButton::buttonColourId,
+                             connected ? juce::Colour (0xff008000).brighter (0.99f)
+                                       : juce::Colour (0xffff0000).brighter (0.99f));
 }

@@ -28,8 +28,9 @@ class MidiInterfaceClass;
     thread on close) and firmwareImage (for its title).
 
     Threads: everything here runs on the message thread. The protocol thread
-    never touches the panel; it reaches it only through the asynchronous change
-    notifications of its progress source.
+    never touches the panel or its components; it reaches them only through the
+    asynchronous change notifications of its progress source, and never waits
+    for the message thread.
 */
 class ContentComp  : public juce::Component,
                      public juce::Button::Listener,
@@ -53,8 +54,12 @@ public:
         Help button: shows or hides the help window. */
     void buttonClicked (juce::Button* button) override;
 
-    /** Follows the MIDI interface or the protocol's published progress. */
+    /** Follows the MIDI interface or what the protocol publishes. */
     void changeListenerCallback (juce::ChangeBroadcaster* source) override;
+
+    /** Asks a running upload to stop at its next message boundary and waits up
+        to timeoutMs for its thread to end; true if no thread runs any more. */
+    bool stopUpload (int timeoutMs);
 
     /** The information line for an image record: what will be updated to which
         version, with " - R" and the revision when the revision is not 0. */
@@ -90,9 +95,11 @@ public:
     juce::TooltipWindow tooltipWindow;
 
 private:
-    /** Enabled and light green while an output is open, otherwise disabled and
-        light red. */
-    void applyUpdateButtonRule();
+    /** Sets the selector and the update button from the upload's state and the
+        connection: while an upload runs both are disabled; otherwise the
+        selector is enabled, and the button is enabled and light green while an
+        output is open, disabled and light red while none is. */
+    void updateControls();
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ContentComp)
 };

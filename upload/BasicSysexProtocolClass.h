@@ -11,20 +11,22 @@
     interval lies between the starts of two sends. A send shorter than that
     interval counts it from its end instead, because the driver may have taken
     the message late in the send; a send that lasted the whole interval is
-    followed at once. After every message it
-    publishes the fraction of the image sent; it disables the device interface
-    component (the output selector) before every message and enables it again
-    at the end.
+    followed at once. After every message it publishes the fraction of the
+    image sent, and at the end a final status and the state the upload ended
+    in.
 
-    The transfer is open-loop: nothing is read back, acknowledged or repeated.
+    The upload never waits for the message thread: it only publishes, and the
+    window follows what it publishes (it keeps the output selector disabled
+    from the start of an upload until its end is published).
 
     An image that is empty, longer than 2^32 bytes or not a gapless sequence of
     complete messages stops the upload where the damage lies, with a status line
     that says so; the messages before it have gone out, nothing after it does.
 
     Threads: construction, startProtocol() and destruction on the message
-    thread; run() on the protocol thread. Destroying the object stops an upload
-    at the next message boundary, and waits at most 2000 ms for that.
+    thread; run() on the protocol thread. Asking the thread to exit stops an
+    upload at the next message boundary, so destroying the object waits at most
+    one send and its interval (and never more than 2000 ms).
 */
 class BasicSysexProtocolClass  : public ProtocolBaseClass,
                                  public ZentrikTime
@@ -39,9 +41,10 @@ public:
     /** One upload of the whole image. Called on the protocol thread. */
     void run() override;
 
-    /** Starts an upload unless one is running, publishing progress 0.0 first.
-        While one runs, only an upload that has reached exactly 1.0 is reset to
-        0.0, and nothing is restarted. Called on the message thread. */
+    /** Starts an upload from the first message, publishing progress 0.0 and the
+        uploading state first. A start while an upload runs is ignored; one that
+        comes while the thread of an upload that has published its end is still
+        returning waits for that thread first. Called on the message thread. */
     void startProtocol() override;
 
     //==============================================================================
@@ -52,7 +55,11 @@ public:
 
 private:
     //==============================================================================
-    void finishUpload (const juce::String& finalStatus);
+    bool checkImage();
+    juce::uint32 frameNextMessage() const noexcept;
+    void sendAndPace (juce::uint32 messageLength);
+    void publishProgress (juce::uint32 messageLength);
+    void finishUpload (UploadState endState, const juce::String& finalStatus);
 
     // Exact fraction of the image handed to the interface; guarded by protocolLock.
     double uploadProgress;
@@ -60,6 +67,9 @@ private:
 
     // Touched only by the protocol thread while it runs.
     const juce::uint8* readPosition;
+    const juce::uint8* imageEnd = nullptr;
+    juce::uint32 imageSize = 0;
+    juce::uint32 bytesSent = 0;
     juce::uint32 lastSendTime;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (BasicSysexProtocolClass)

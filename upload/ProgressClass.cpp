@@ -20,7 +20,7 @@ void ProgressClass::setProgress (double fraction)
     progress.store (hundredths);
 
     // JUCE posts the change message only if a listener is registered.
-    callWithMessageThreadLocked ([this] { sendChangeMessage(); });
+    sendChangeMessage();
 }
 
 void ProgressClass::setStatusText (juce::String text)
@@ -44,18 +44,8 @@ juce::String ProgressClass::getStatusText() const
     return statusText;
 }
 
-//==============================================================================
-std::chrono::nanoseconds ProgressClass::getLongestMessageThreadWait() const noexcept
+void ProgressClass::setUploadState (UploadState newState)
 {
-    return std::chrono::nanoseconds (longestMessageThreadWaitNs.load());
-}
-
-void ProgressClass::noteMessageThreadWait (std::chrono::nanoseconds wait) noexcept
-{
-    const auto waitNs = static_cast<std::int64_t> (wait.count());
-    auto longest = longestMessageThreadWaitNs.load();
-
-    while (waitNs > longest && ! longestMessageThreadWaitNs.compare_exchange_weak (longest, waitNs))
-    {
-    }
+    if (uploadState.exchange (newState) != newState)
+        sendChangeMessage();
 }

@@ -14,6 +14,7 @@ void ProtocolBaseClass::startProtocol()
     if (! isThreadRunning())
     {
         setProgress (0.0);
+        setUploadState (UploadState::uploading);
 
         // JUCE 7 replaced the old priority scale of 0 to 10, on which the default
         // was 5 and this start used 4, by Thread::Priority. Priority::normal is the
@@ -22,10 +23,7 @@ void ProtocolBaseClass::startProtocol()
         //
         // Only the message thread starts the thread, so nothing can have started
         // it since the test above; if it had, startThread would leave it as it is.
-        startThread (juce::Thread::Priority::low);
-    }
-    else if (progress.load() == 1.0)
-    {
-        setProgress (0.0);
+        if (! startThread (juce::Thread::Priority::low))
+            setUploadState (UploadState::idle);
     }
 }

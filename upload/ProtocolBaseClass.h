@@ -31,9 +31,8 @@ public:
     void run() override = 0;
 
     /** Starts an upload if the thread is not running, publishing progress 0.0
-        first; if it is running and the published progress is exactly 1.0, only
-        publishes 0.0; otherwise does nothing. This default runs the thread one
-        step below the normal priority. */
+        and the uploading state first; otherwise does nothing. This default runs
+        the thread one step below the normal priority. */
     virtual void startProtocol();
 
 protected:

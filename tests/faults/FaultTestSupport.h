@@ -8,13 +8,10 @@
 #include "../ui/PanelHost.h"
 #include "../upload/TestImage.h"
 
-#include <atomic>
 #include <map>
 #include <string>
 #include <vector>
 
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace FaultTestSupport
 {
@@ -45,25 +42,6 @@ namespace FaultTestSupport
                 ids.push_back (task.getFileName());
 
         return ids;
-    }
-
-    /** True once the thread with this id has left the process (a thread that
-        JUCE reports finished may need a moment more to be gone from the list),
-        false if it is still there after the time-out. */
-    inline bool waitForThreadToLeave (pid_t threadId, int timeoutMs)
-    {
-        const auto task = juce::File ("/proc/self/task").getChildFile (juce::String (threadId));
-        const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
-
-        while (task.isDirectory())
-        {
-            if (juce::Time::getMillisecondCounter() >= end)
-                return ! task.isDirectory();
-
-            juce::Thread::sleep (1);
-        }
-
-        return true;
     }
 
     /** True once no protocol thread is left in the process, false if one still
@@ -109,25 +87,6 @@ namespace FaultTestSupport
 
         return index;
     }
-
-    //==============================================================================
-    /**
-        Notes the id of the thread that disables a MIDI interface component. The
-        protocol thread disables it (under the message-thread lock) before its
-        first message, which tells a test which thread carries an upload.
-        Called on that thread.
-    */
-    class ProtocolThreadSpotter  : public juce::ComponentListener
-    {
-    public:
-        void componentEnablementChanged (juce::Component& component) override
-        {
-            if (! component.isEnabled() && ! juce::MessageManager::getInstance()->isThisTheMessageThread())
-                threadId = (pid_t) ::syscall (SYS_gettid);
-        }
-
-        std::atomic<pid_t> threadId { 0 };
-    };
 
     //==============================================================================
     /** Watches for modal alert windows while a modal loop runs, counts them and

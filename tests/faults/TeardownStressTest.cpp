@@ -277,9 +277,7 @@ namespace
                     lane.delayMs = 0;
 
                 lane.momentReached = false;
-                lane.spotter.threadId = 0;
                 lane.carrier = makeCarrier (lane.port, lane.itemId);
-                lane.carrier->getInterface().addComponentListener (&lane.spotter);
                 lane.stage = Stage::choosing;
             };
 
@@ -372,7 +370,6 @@ namespace
             Clock::time_point momentReachedAt;
             Stage stage = Stage::choosing;
             size_t eventsBefore = 0, eventsAfterTeardown = 0;
-            ProtocolThreadSpotter spotter;
             std::unique_ptr<UploadCarrier> carrier;
         };
 
@@ -410,13 +407,6 @@ namespace
 
             EXPECT_LT (result.stopMs, stopLimitMs) << describe (lane, "stopping the upload");
             EXPECT_LT (result.deleteMs, stopLimitMs) << describe (lane, "deleting the window");
-
-            const auto threadId = lane.spotter.threadId.load();
-
-            if (threadId != 0)
-            {
-                EXPECT_TRUE (waitForThreadToLeave (threadId, 200)) << describe (lane, "its protocol thread stayed");
-            }
 
             // What arrived is the image from its first message on, unchanged.
             const auto events = eventsOn (lane.port);

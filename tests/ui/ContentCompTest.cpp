@@ -213,34 +213,32 @@ TEST_F (PanelTest, ProgressNotificationBeforeAnyStatusShowsThePrefixAlone)
     EXPECT_FALSE (panel->updateButton->isEnabled());
 }
 
-TEST_F (PanelTest, PublishedCompletionEnablesButtonAndSelectorWhateverTheConnection)
+TEST_F (PanelTest, ControlsFollowTheUploadStateAndTheConnectionWhicheverSourceNotifies)
 {
-    panel->midiInterface->setEnabled (false);
-    panel->protocol->progress = 1.0;
-    panel->changeListenerCallback (panel->protocol);
+    using State = ProgressClass::UploadState;
 
-    EXPECT_EQ (panel->progress, 1.0);
-    EXPECT_TRUE (panel->updateButton->isEnabled());
-    EXPECT_EQ (updateButtonColour(), lightRed);
-    EXPECT_TRUE (panel->midiInterface->isEnabled());
-}
-
-TEST_F (PanelTest, MidiChangeMidUploadDisablesAnEnabledSelectorAndEnablesADisabledOne)
-{
-    panel->progress = 0.5;
-
-    panel->changeListenerCallback (panel->midiInterface);
-    EXPECT_FALSE (panel->midiInterface->isEnabled());
-
-    panel->changeListenerCallback (panel->midiInterface);
-    EXPECT_TRUE (panel->midiInterface->isEnabled());
-
-    // Outside an upload the selector is always enabled.
-    for (auto outside : { 0.0, 1.0 })
+    // A MIDI change while an upload runs must not give the selector back, and
+    // progress 1.0 is not the end: only the published end is.
+    for (const auto connected : { false, true })
     {
-        panel->progress = outside;
-        panel->midiInterface->setEnabled (false);
-        panel->changeListenerCallback (panel->midiInterface);
-        EXPECT_TRUE (panel->midiInterface->isEnabled()) << outside;
+        connected ? chooseVirtualPedal() : chooseDisconnected();
+
+        for (const auto state : { State::idle, State::uploading, State::complete, State::imageFailed, State::deviceFailed })
+        {
+            for (auto* source : { (juce::ChangeBroadcaster*) panel->protocol, (juce::ChangeBroadcaster*) panel->midiInterface })
+            {
+                SCOPED_TRACE ("connected " + juce::String ((int) connected) + ", state " + juce::String ((int) state)
+                              + (source == panel->protocol ? ", protocol" : ", MIDI"));
+
+                panel->protocol->progress = 1.0;
+                panel->protocol->setUploadState (state);
+                panel->changeListenerCallback (source);
+
+                const auto uploading = state == State::uploading;
+                EXPECT_EQ (panel->midiInterface->isEnabled(), ! uploading);
+                EXPECT_EQ (panel->updateButton->isEnabled(), connected && ! uploading);
+                EXPECT_EQ (updateButtonColour(), connected ? lightGreen : lightRed);
+            }
+        }
     }
 }

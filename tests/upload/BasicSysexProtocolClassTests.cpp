@@ -34,14 +34,12 @@ namespace
     class UploadTest  : public testing::Test
     {
     protected:
-        /** A protocol over a well-formed image of messages of these lengths. When
-            told to act like the window, the test enables the selector whenever a
-            notification shows progress 1.0, as the update panel does. */
-        void prepare (const std::vector<int>& lengths, juce::int32 fixedPacing = 1, bool actLikeTheWindow = false)
+        /** A protocol over a well-formed image of messages of these lengths. */
+        void prepare (const std::vector<int>& lengths, juce::int32 fixedPacing = 1)
         {
             protocol.reset();
             image = std::make_unique<TestImage> (lengths, fixedPacing);
-            createProtocol (actLikeTheWindow);
+            createProtocol();
         }
 
         /** A protocol over these bytes, whose record claims the given length. */
@@ -50,57 +48,19 @@ namespace
             protocol.reset();
             image = std::make_unique<TestImage> (std::move (bytes), 1);
             image->record.streamSize = claimedSize;
-            createProtocol (false);
+            createProtocol();
         }
 
+        /** Runs the message loop until the upload's thread has ended and the
+            notification of its end has arrived. */
         bool runUntilUploadEnds (int timeoutMs = 10000)
         {
-            return MessageLoop::runUntil ([this] { return ! protocol->isThreadRunning(); }, timeoutMs);
+            return MessageLoop::runUntil ([this] { return ! protocol->isThreadRunning() && recorder.hasSeenTheEnd(); }, timeoutMs);
         }
 
         bool runUntilSent (int numMessages)
         {
             return MessageLoop::runUntil ([&] { return interface.getNumMessages() >= numMessages; }, 5000);
-        }
-
-        /** Runs the message loop until the upload is inside the send of the
-            message with this index, and holds it there. The message loop is
-            then left, so from here on the upload cannot get the message-thread
-            lock; releaseSend() lets the held send go on. */
-        bool runUntilSendIsHeld (int messageIndex)
-        {
-            interface.setSendCallback ([this, messageIndex] (int index)
-            {
-                if (index == messageIndex)
-                {
-                    sendReached.signal();
-                    sendReleased.wait (5000);
-                }
-            });
-
-            protocol->startProtocol();
-            return MessageLoop::runUntil ([this] { return sendReached.wait (0); }, 5000);
-        }
-
-        void releaseSend()
-        {
-            sendReleased.signal();
-        }
-
-        /** Waits, without running the message loop, until the upload has
-            published its final status; it then still has to enable the
-            selector under the message-thread lock. */
-        bool waitForFinalStatusWithoutMessageLoop()
-        {
-            for (int i = 0; i < 2000; ++i)
-            {
-                if (protocol->getStatusText() == completeText)
-                    return true;
-
-                juce::Thread::sleep (1);
-            }
-
-            return false;
         }
 
         /** Destroys the protocol on the message thread and returns how long that took. */
@@ -128,25 +88,15 @@ namespace
 
         RecordingInterface interface;
         ProgressRecorder recorder;
-        juce::WaitableEvent sendReached, sendReleased;
         std::unique_ptr<TestImage> image;
         std::unique_ptr<BasicSysexProtocolClass> protocol;
 
     private:
-        void createProtocol (bool actLikeTheWindow)
+        void createProtocol()
         {
             protocol = std::make_unique<BasicSysexProtocolClass> (&interface, &image->record);
-
-            std::function<void (const ProgressRecorder::Entry&)> reaction;
-
-            if (actLikeTheWindow)
-                reaction = [this] (const ProgressRecorder::Entry& entry)
-                {
-                    if (entry.progress == 1.0)
-                        interface.setEnabled (true);
-                };
-
-            recorder.listenTo (*protocol, [this] { return interface.getNumMessages(); }, reaction);
+            recorder.entries.clear();
+            recorder.listenTo (*protocol, [this] { return interface.getNumMessages(); });
         }
     };
 }
@@ -220,8 +170,7 @@ TEST_F (UploadTest, ASendLongerThanItsIntervalIsFollowedWithoutWaiting)
     ASSERT_EQ (messages.size(), 12u);
 
     // Waiting out the interval after the send would put 15 ms or more between
-    // a send's return and the next send; what lies there instead is only the
-    // message thread's answer to the lock. A median keeps a scheduling hiccup
+    // a send's return and the next send. A median keeps a scheduling hiccup
     // from deciding the outcome.
     std::vector<Clock::duration> pauses;
 
@@ -278,9 +227,9 @@ TEST (BasicSysexProtocolThread, RunsOnTheProtocolThreadAtNormalPriority)
 }
 
 //==============================================================================
-TEST_F (UploadTest, PublishedSequenceAndSelectorOverOneUpload)
+TEST_F (UploadTest, PublishedSequenceOverOneUpload)
 {
-    prepare ({ 25, 25, 25, 25 }, 1, true);
+    prepare ({ 25, 25, 25, 25 });
 
     protocol->startProtocol();
     ASSERT_TRUE (runUntilUploadEnds());
@@ -294,7 +243,8 @@ TEST_F (UploadTest, PublishedSequenceAndSelectorOverOneUpload)
 
     for (const auto& entry : recorder.entries)
     {
-        if (statuses.empty() || statuses.back() != entry.status)
+        // The start's own notification comes before the first status.
+        if (entry.status.isNotEmpty() && (statuses.empty() || statuses.back() != entry.status))
             statuses.push_back (entry.status);
 
         EXPECT_GE (entry.progress, previousProgress);
@@ -312,16 +262,16 @@ TEST_F (UploadTest, PublishedSequenceAndSelectorOverOneUpload)
     EXPECT_EQ (statuses, (std::vector<juce::String> { uploadingText, completeText }));
     EXPECT_EQ (recorder.entries.back().progress, 1.0);
 
-    // Disabled before the first message, enabled once after the last.
-    EXPECT_EQ (interface.getEvents(), (std::vector<Event> { Event::disabled, Event::send, Event::send,
-                                                            Event::send, Event::send, Event::enabled }));
-    EXPECT_TRUE (interface.isEnabled());
+    // The end is published last, after the final status; the protocol never
+    // touches the interface component (the window does).
+    EXPECT_EQ (protocol->getUploadState(), ProgressClass::UploadState::complete);
+    EXPECT_EQ (interface.getEvents(), (std::vector<Event> (4, Event::send)));
 }
 
 TEST_F (UploadTest, ProgressReachesOneBeforeTheLastMessages)
 {
     // 996 of 1000 bytes publish 1.0; two short messages are still to go.
-    prepare ({ 996, 2, 2 }, 1, true);
+    prepare ({ 996, 2, 2 });
 
     std::array<std::atomic<double>, 3> progressAtSend {};
     interface.setSendCallback ([&] (int index) { progressAtSend[(size_t) index] = protocol->progress.load(); });
@@ -332,12 +282,6 @@ TEST_F (UploadTest, ProgressReachesOneBeforeTheLastMessages)
     EXPECT_EQ (progressAtSend[0].load(), 0.0);
     EXPECT_EQ (progressAtSend[1].load(), 1.0);
     EXPECT_EQ (progressAtSend[2].load(), 1.0);
-
-    // The window enables the selector at 1.0; the upload disables it again
-    // before the remaining messages and enables it at its end.
-    EXPECT_EQ (interface.getEvents(), (std::vector<Event> { Event::disabled, Event::send, Event::enabled,
-                                                            Event::disabled, Event::send, Event::send,
-                                                            Event::enabled }));
 
     const auto finalEntry = recorder.findStatus (completeText);
     ASSERT_GE (finalEntry, 0);
@@ -399,25 +343,31 @@ TEST_F (UploadTest, SecondStartDuringAnUploadChangesNothing)
         EXPECT_GE (recorder.entries[i].progress, recorder.entries[i - 1].progress);
 }
 
-TEST_F (UploadTest, StartAtExactlyOneWhileFinishingOnlyResetsTheProgress)
+TEST_F (UploadTest, StartWhileTheEndedUploadsThreadReturnsRunsANewUploadOnceItHasReturned)
 {
-    prepare ({ 996, 2, 2 });
+    // The thread stays a while after publishing the end, as a preempted one
+    // can: a start in that moment must neither be lost nor overlap it.
+    struct SlowToReturn  : public BasicSysexProtocolClass
+    {
+        using BasicSysexProtocolClass::BasicSysexProtocolClass;
+        ~SlowToReturn() override     { stopThread (2000); }
+        void run() override          { BasicSysexProtocolClass::run(); juce::Thread::sleep (200); }
+    };
+
+    image = std::make_unique<TestImage> (std::vector<int> { 9, 16, 9 });
+    protocol = std::make_unique<SlowToReturn> (&interface, &image->record);
 
     protocol->startProtocol();
-    ASSERT_TRUE (runUntilSent (3));
-
-    // Without the message loop the upload cannot enable the selector at its
-    // end, so its thread is still running with the whole image sent.
-    ASSERT_TRUE (waitForFinalStatusWithoutMessageLoop());
+    ASSERT_TRUE (MessageLoop::runUntil ([this] { return protocol->getUploadState() == ProgressClass::UploadState::complete; }, 5000));
     ASSERT_TRUE (protocol->isThreadRunning());
 
     protocol->startProtocol();
+    EXPECT_EQ (protocol->getUploadState(), ProgressClass::UploadState::uploading);
     EXPECT_EQ (protocol->progress.load(), 0.0);
 
-    ASSERT_TRUE (runUntilUploadEnds());
-    EXPECT_EQ (interface.getNumMessages(), 3);
-    EXPECT_EQ (protocol->progress.load(), 0.0);
-    EXPECT_EQ (protocol->getStatusText(), completeText);
+    ASSERT_TRUE (MessageLoop::runUntil ([this] { return protocol->getUploadState() == ProgressClass::UploadState::complete; }, 5000));
+    EXPECT_EQ (interface.getNumMessages(), 6);
+    EXPECT_EQ (protocol->progress.load(), 1.0);
 }
 
 TEST_F (UploadTest, NewUploadAfterTheThreadEndedStartsFromTheFirstMessage)
@@ -455,71 +405,33 @@ TEST_F (UploadTest, NewUploadAfterTheThreadEndedStartsFromTheFirstMessage)
 }
 
 //==============================================================================
-// The destructor runs on the message thread and waits for the protocol thread,
-// which cannot get the message-thread lock meanwhile. In each of these the
-// upload is made to wait for that lock first, by not running the message loop.
+// The upload never waits for the message thread: it goes on while the message
+// loop does not run (as while the window's close button waits for it), and a
+// destruction from the message thread stops it at the next message boundary.
 
-TEST_F (UploadTest, DestroyingWhileTheUploadWaitsBeforeAMessage)
+TEST_F (UploadTest, GoesOnWithoutTheMessageLoopAndStopsAtTheNextBoundaryWhenDestroyed)
 {
-    // Each message moves the fraction by 0.001, so after the second one the
-    // published hundredth stays and the next wait is the one before a message.
     prepare (std::vector<int> (1000, 2));
 
-    ASSERT_TRUE (runUntilSendIsHeld (1));
-    releaseSend();
-    juce::Thread::sleep (50);
-    ASSERT_EQ (interface.getNumMessages(), 2);
-
-    EXPECT_LT (destroyProtocol(), 500ms);
-    EXPECT_EQ (interface.getNumMessages(), 2);
-
-    MessageLoop::runFor (100);
-    EXPECT_EQ (interface.getNumMessages(), 2);
-    EXPECT_EQ (recorder.findStatus (completeText), -1);
-    EXPECT_FALSE (interface.isEnabled());
-}
-
-TEST_F (UploadTest, DestroyingWhileTheUploadWaitsToPublishProgress)
-{
-    // Each message moves the published progress by a tenth.
-    prepare (std::vector<int> (10, 10));
-
-    ASSERT_TRUE (runUntilSendIsHeld (1));
-    releaseSend();
-    juce::Thread::sleep (50);
-    ASSERT_EQ (interface.getNumMessages(), 2);
-
-    EXPECT_LT (destroyProtocol(), 500ms);
-
-    MessageLoop::runFor (100);
-    EXPECT_EQ (interface.getNumMessages(), 2);
-    EXPECT_EQ (recorder.findStatus (completeText), -1);
-    EXPECT_FALSE (interface.isEnabled());
-
-    for (const auto& entry : recorder.entries)
-        EXPECT_LT (entry.progress, 0.2);
-}
-
-TEST_F (UploadTest, DestroyingWhileTheFinishedUploadWaitsToEnableTheSelector)
-{
-    prepare ({ 996, 2, 2 });
-
     protocol->startProtocol();
-    ASSERT_TRUE (runUntilSent (3));
-    ASSERT_TRUE (waitForFinalStatusWithoutMessageLoop());
-    ASSERT_FALSE (interface.isEnabled());
+    juce::Thread::sleep (300);
+    EXPECT_GE (interface.getNumMessages(), 10);
 
+    const auto sentBeforeDestruction = interface.getNumMessages();
     EXPECT_LT (destroyProtocol(), 500ms);
+    const auto sent = interface.getNumMessages();
+    EXPECT_LE (sent, sentBeforeDestruction + 1);
 
-    MessageLoop::runFor (50);
-    EXPECT_EQ (interface.getNumMessages(), 3);
-    EXPECT_FALSE (interface.isEnabled());
+    MessageLoop::runFor (100);
+    EXPECT_EQ (interface.getNumMessages(), sent);
+    EXPECT_EQ (recorder.findStatus (completeText), -1);
+    EXPECT_TRUE (interface.getEvents() == std::vector<Event> ((size_t) sent, Event::send));
 }
 
 //==============================================================================
 // A damaged image stops the upload with a status line saying so; nothing past
-// the damage is sent, nothing outside the image is read, and the selector is
-// enabled again.
+// the damage is sent, nothing outside the image is read, and the end is
+// published so that the window gives the controls back.
 
 TEST_F (UploadTest, DamagedImagesStopTheUploadAtTheDamage)
 {
@@ -551,10 +463,6 @@ TEST_F (UploadTest, DamagedImagesStopTheUploadAtTheDamage)
     {
         SCOPED_TRACE (damaged.what);
 
-        // Disabled beforehand, so that enabling it shows even where the upload
-        // stops before it has disabled the selector itself.
-        interface.setEnabled (false);
-        const auto eventsBefore = interface.getEvents().size();
         const auto messagesBefore = interface.getNumMessages();
 
         prepareRaw (damaged.bytes, damaged.claimedSize);
@@ -573,8 +481,6 @@ TEST_F (UploadTest, DamagedImagesStopTheUploadAtTheDamage)
         ASSERT_FALSE (recorder.entries.empty());
         EXPECT_EQ (recorder.entries.back().status, damaged.status);
 
-        EXPECT_TRUE (interface.isEnabled());
-        EXPECT_EQ (interface.getEvents().back(), Event::enabled);
-        EXPECT_GT (interface.getEvents().size(), eventsBefore);
+        EXPECT_EQ (protocol->getUploadState(), ProgressClass::UploadState::imageFailed);
     }
 }

@@ -22,6 +22,7 @@ public:
     {
         double progress;
         juce::String status;
+        ProgressClass::UploadState state;
         int noted;
         std::chrono::steady_clock::time_point time;
     };
@@ -42,6 +43,7 @@ public:
     {
         entries.push_back ({ source->progress.load(),
                              source->getStatusText(),
+                             source->getUploadState(),
                              note != nullptr ? note() : 0,
                              std::chrono::steady_clock::now() });
 
@@ -57,6 +59,16 @@ public:
                 return static_cast<int> (i);
 
         return -1;
+    }
+
+    /** True once a notification has shown the upload ended, whichever way. */
+    bool hasSeenTheEnd() const
+    {
+        for (const auto& entry : entries)
+            if (entry.state != ProgressClass::UploadState::idle && entry.state != ProgressClass::UploadState::uploading)
+                return true;
+
+        return false;
     }
 
     std::vector<Entry> entries;

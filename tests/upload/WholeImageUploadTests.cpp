@@ -88,7 +88,7 @@ TEST (WholeImageUpload, EmbeddedImageGoesOutUnchangedInOrderAtLeast15msApart)
 
     EXPECT_EQ (protocol->getStatusText(), "Wait: all LEDs will turn orange, red, orange, then off when complete.");
     EXPECT_EQ (protocol->progress.load(), 1.0);
-    EXPECT_TRUE (midi->isEnabled());
+    EXPECT_EQ (protocol->getUploadState(), ProgressClass::UploadState::complete);
 
     const auto events = VirtualMidi::getEvents();
     const auto& calls = midi->calls;
