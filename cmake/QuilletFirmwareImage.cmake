@@ -28,7 +28,17 @@ add_custom_command (OUTPUT "${quillet_firmware_checked}"
     COMMENT "Checking the firmware image ${QUILLET_FIRMWARE_FILE}"
     VERBATIM)
 
-add_custom_target (quillet_firmware_image DEPENDS "${quillet_firmware_checked}")
+# The image's SHA-256, compiled in beside it (EmbeddedFirmwareStream::sha256()).
+set (QUILLET_FIRMWARE_DIGEST_SOURCE "${quillet_firmware_dir}/EmbeddedFirmwareDigest.cpp")
+
+add_custom_command (OUTPUT "${QUILLET_FIRMWARE_DIGEST_SOURCE}"
+    COMMAND "${CMAKE_COMMAND}" -DIMAGE=${QUILLET_FIRMWARE_FILE} -DOUTPUT=${QUILLET_FIRMWARE_DIGEST_SOURCE}
+            -P "${CMAKE_CURRENT_SOURCE_DIR}/cmake/WriteFirmwareDigest.cmake"
+    DEPENDS "${quillet_firmware_checked}" "${QUILLET_FIRMWARE_FILE}" "${CMAKE_CURRENT_SOURCE_DIR}/cmake/WriteFirmwareDigest.cmake"
+    COMMENT "Recording the SHA-256 of the firmware image"
+    VERBATIM)
+
+add_custom_target (quillet_firmware_image DEPENDS "${quillet_firmware_checked}" "${QUILLET_FIRMWARE_DIGEST_SOURCE}")
 
 set (QUILLET_FIRMWARE_ASM "${quillet_firmware_dir}/EmbeddedFirmwareStream.S")
 configure_file ("${CMAKE_CURRENT_SOURCE_DIR}/firmware/EmbeddedFirmwareStream.S.in"

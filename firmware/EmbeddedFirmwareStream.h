@@ -12,6 +12,9 @@
 extern "C" const std::uint8_t quilletFirmwareStream[];
 extern "C" const std::uint8_t quilletFirmwareStreamEnd[];
 
+/** The SHA-256 of the stream in lower-case hex, recorded by the build. */
+extern "C" const char quilletFirmwareStreamSha256[];
+
 namespace EmbeddedFirmwareStream
 {
     inline const std::uint8_t* data() noexcept   { return quilletFirmwareStream; }
@@ -20,4 +23,6 @@ namespace EmbeddedFirmwareStream
     {
         return static_cast<std::size_t> (quilletFirmwareStreamEnd - quilletFirmwareStream);
     }
+
+    inline const char* sha256() noexcept   { return quilletFirmwareStreamSha256; }
 }

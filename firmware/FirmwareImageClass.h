@@ -12,8 +12,8 @@
     lives as long as the process, and is sent in place.
 
     Threads: written on the message thread before the upload thread exists;
-    afterwards the upload thread reads streamData, streamSize and fixedPacing,
-    and the message thread reads name, version and revision.
+    afterwards the upload thread reads streamData, streamSize, fixedPacing and
+    streamSha256, and the message thread reads name, version and revision.
 */
 class FirmwareImageClass
 {
@@ -28,6 +28,11 @@ public:
     void setName (juce::String newName);
     juce::String getVersion() const;
 
+    /** True when the stream's SHA-256 is the one recorded for it, or when none
+        is recorded. Hashing the embedded stream takes some tens of milliseconds;
+        it finds a program file damaged since it was built. */
+    bool streamMatchesItsDigest() const;
+
     //==============================================================================
     const juce::uint8* streamData;
     juce::int64 streamSize;
@@ -35,6 +40,10 @@ public:
     juce::String version;
     juce::int32 revision;
     juce::int32 fixedPacing;
+
+    /** The SHA-256 the stream must have, in lower-case hex; empty for a record
+        without one. */
+    juce::String streamSha256;
 
 private:
     JUCE_LEAK_DETECTOR (FirmwareImageClass)

@@ -1,28 +1,40 @@
 #include "midi/MidiInterfaceClass.h"
+#include "midi/MidiDeviceList.h"
+
+//==============================================================================
+/** The output selector, which reads the device list again each time the user
+    opens it, so that a device plugged in or restarted since is offered. */
+class MidiInterfaceClass::OutputSelector  : public juce::ComboBox
+{
+public:
+    explicit OutputSelector (MidiInterfaceClass& ownerToUse)
+        : juce::ComboBox ("Output Selector"), owner (ownerToUse)
+    {
+    }
+
+    void showPopup() override
+    {
+        owner.refreshOutputList();
+        juce::ComboBox::showPopup();
+    }
+
+private:
+    MidiInterfaceClass& owner;
+};
 
 //==============================================================================
 MidiInterfaceClass::MidiInterfaceClass()
 {
-    // Named as the framework's own list of output names shows them: equal names
-    // get " (1)", " (2)"... so that every item can be told apart.
-    for (const auto& device : juce::MidiOutput::getAvailableDevices())
-        outputDeviceNames.add (device.name);
+    readOutputDevices();
 
-    outputDeviceNames.appendNumbersToDuplicates (true, true);
-    numOutputDevices = outputDeviceNames.size();
-
-    outputSelector = new juce::ComboBox ("Output Selector");
+    outputSelector = new OutputSelector (*this);
     addAndMakeVisible (outputSelector);
     outputSelector->setColour (juce::ComboBox::buttonColourId, juce::Colour (0xffffffff));
 
     outputLabel = new juce::Label ({}, "Select an output device:");
     outputLabel->attachToComponent (outputSelector, false);
 
-    outputSelector->addItem ("(Disconnected)", numOutputDevices + 1);
-    outputSelector->addSeparator();
-
-    for (int i = 0; i < numOutputDevices; ++i)
-        outputSelector->addItem (outputDeviceNames[i], i + 1);
+    fillOutputSelector();
 
     // Reported asynchronously, so comboBoxChanged() sees it once the listener
     // below is in place and construction is over.
@@ -34,7 +46,7 @@ MidiInterfaceClass::~MidiInterfaceClass()
 {
     deleteAllChildren();
     midiInput.reset();
-    closeOutput();
+    releaseOutput();
 }
 
 //==============================================================================
@@ -59,21 +71,27 @@ int MidiInterfaceClass::readReceivedBytes (juce::uint8* destination, juce::uint3
     return (int) numCopied;
 }
 
-int MidiInterfaceClass::sendBytes (const juce::uint8* bytes, int numBytes)
+SendResult MidiInterfaceClass::sendBytes (const juce::uint8* bytes, int numBytes)
 {
-    const juce::ScopedLock sl (outputLock);
+    std::shared_ptr<SysexOutput> output;
 
-    if (midiOutput == nullptr)
-        return 0;
+    {
+        const juce::ScopedLock sl (outputLock);
+        output = midiOutput;
+    }
 
-    midiOutput->sendMessageNow (juce::MidiMessage (bytes, numBytes, 0.0));
-    return 0;
+    if (output == nullptr)
+        return { SendResult::Status::notOpen };
+
+    return output->send (bytes, numBytes);
 }
 
 bool MidiInterfaceClass::isConnected()
 {
     if (! useOutput && ! useInput)
         return false;
+
+    const juce::ScopedLock sl (outputLock);
 
     return (! useOutput || midiOutput != nullptr)
         && (! useInput || midiInput != nullptr);
@@ -88,15 +106,48 @@ void MidiInterfaceClass::selectOutput (int itemId)
 {
     outputSelector->setSelectedId (itemId, juce::sendNotification);
     sendChangeMessage();
-    closeOutput();
+    releaseOutput();
 
-    if (itemId <= numOutputDevices)
-        openOutput (itemId - 1);
+    if (itemId >= 1 && itemId <= numOutputDevices)
+        openChosenOutput (itemId - 1);
 }
 
 void MidiInterfaceClass::selectInput (int)
 {
     // The input side is off in this program: there is nothing to select.
+}
+
+bool MidiInterfaceClass::isOutputPresent()
+{
+    juce::MidiDeviceInfo chosen;
+
+    {
+        const juce::ScopedLock sl (outputLock);
+        chosen = chosenOutput;
+    }
+
+    return chosen.identifier.isNotEmpty() && MidiDeviceList::containsOutput (chosen);
+}
+
+//==============================================================================
+bool MidiInterfaceClass::reopenOutput()
+{
+    if (chosenOutput.identifier.isEmpty())
+        return false;
+
+    releaseOutput();
+
+    if (openOutput (chosenOutput, chosenOutputName))
+        return true;
+
+    sendChangeMessage();
+    return false;
+}
+
+void MidiInterfaceClass::closeOutput()
+{
+    releaseOutput();
+    sendChangeMessage();
 }
 
 //==============================================================================
@@ -115,13 +166,20 @@ void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* comboBoxThatHasChanged
 
     if (itemId >= 1 && itemId <= numOutputDevices)
     {
-        closeOutput();
-        openOutput (itemId - 1);
+        releaseOutput();
+        openChosenOutput (itemId - 1);
         sendChangeMessage();
     }
     else if (itemId == numOutputDevices + 1)
     {
-        closeOutput();
+        releaseOutput();
+
+        {
+            const juce::ScopedLock sl (outputLock);
+            chosenOutput = {};
+        }
+
+        outputProblem = OutputProblem::none;
         sendChangeMessage();
     }
 }
@@ -141,24 +199,114 @@ void MidiInterfaceClass::handleIncomingMidiMessage (juce::MidiInput*, const juce
 }
 
 //==============================================================================
-void MidiInterfaceClass::closeOutput()
+void MidiInterfaceClass::readOutputDevices()
 {
-    const juce::ScopedLock sl (outputLock);
-    midiOutput.reset();
+    outputDevices = MidiDeviceList::getOutputs();
+
+    // Named as the framework's own list of output names shows them: equal names
+    // get " (1)", " (2)"... so that every item can be told apart.
+    outputDeviceNames.clear();
+
+    for (const auto& device : outputDevices)
+        outputDeviceNames.add (device.name);
+
+    outputDeviceNames.appendNumbersToDuplicates (true, true);
+    numOutputDevices = outputDeviceNames.size();
 }
 
-void MidiInterfaceClass::openOutput (int position)
+void MidiInterfaceClass::fillOutputSelector()
 {
-    // Resolved now, not at construction: the item's position refers to the
-    // device list of the moment, whatever device that is.
-    const auto devices = juce::MidiOutput::getAvailableDevices();
+    outputSelector->clear (juce::dontSendNotification);
+    outputSelector->addItem ("(Disconnected)", numOutputDevices + 1);
+    outputSelector->addSeparator();
 
-    if (! juce::isPositiveAndBelow (position, devices.size()))
-        return;
+    for (int i = 0; i < numOutputDevices; ++i)
+        outputSelector->addItem (outputDeviceNames[i], i + 1);
+}
 
-    // Opened outside the lock, so a send never waits for a slow open.
-    auto opened = juce::MidiOutput::openDevice (devices.getReference (position).identifier);
+/** Reads the list again and shows the open device under its new id. A device
+    that is not open is not shown as chosen, so that choosing it again is a
+    change the selector reports; one that was open but has gone is closed. */
+void MidiInterfaceClass::refreshOutputList()
+{
+    readOutputDevices();
+    fillOutputSelector();
+
+    auto itemId = numOutputDevices + 1;
+
+    if (isConnected())
+    {
+        auto position = -1;
+
+        for (int i = 0; i < outputDevices.size() && position < 0; ++i)
+            if (outputDevices.getReference (i) == chosenOutput)
+                position = i;
+
+        if (position >= 0)
+        {
+            itemId = position + 1;
+        }
+        else
+        {
+            releaseOutput();
+            outputProblem = OutputProblem::notPresent;
+            sendChangeMessage();
+        }
+    }
+
+    if (itemId == numOutputDevices + 1)
+    {
+        const juce::ScopedLock sl (outputLock);
+        chosenOutput = {};
+    }
+
+    outputSelector->setSelectedId (itemId, juce::dontSendNotification);
+}
+
+void MidiInterfaceClass::openChosenOutput (int position)
+{
+    openOutput (outputDevices[position], outputDeviceNames[position]);
+}
+
+/** Makes the device the current choice and opens it, if it is still listed as
+    it was; the name is kept as the selector shows it, for the status line. */
+bool MidiInterfaceClass::openOutput (const juce::MidiDeviceInfo& device, const juce::String& nameShown)
+{
+    {
+        const juce::ScopedLock sl (outputLock);
+        chosenOutput = device;
+    }
+
+    chosenOutputName = nameShown;
+
+    if (! MidiDeviceList::containsOutput (device))
+    {
+        outputProblem = OutputProblem::notPresent;
+        return false;
+    }
+
+    std::shared_ptr<SysexOutput> opened = SysexOutput::open (device);
+
+    if (opened == nullptr)
+    {
+        outputProblem = OutputProblem::openFailed;
+        return false;
+    }
+
+    outputProblem = OutputProblem::none;
 
     const juce::ScopedLock sl (outputLock);
     midiOutput = std::move (opened);
+    return true;
+}
+
+/** The output goes once the last send that uses it has returned, outside the lock. */
+void MidiInterfaceClass::releaseOutput()
+{
+    std::shared_ptr<SysexOutput> released;
+
+    {
+        const juce::ScopedLock sl (outputLock);
+        released = std::move (midiOutput);
+    }
 }

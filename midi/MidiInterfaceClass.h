@@ -1,8 +1,10 @@
 #pragma once
 
 #include "midi/InterfaceBaseClass.h"
+#include "midi/SysexOutput.h"
 
 #include <juce_audio_devices/juce_audio_devices.h>
+#include <memory>
 
 //==============================================================================
 /**
@@ -10,13 +12,16 @@
     the system's MIDI outputs under the label "Select an output device:", the
     output the user chooses there, and whole messages sent to that output.
 
-    The output names are read once, at construction; there is no rescan. Item
-    ids: the output at position i of that list has id i + 1, and
+    The list is read at construction and again each time the user opens the
+    selector, keeping the current choice selected if its device is still there.
+    Item ids: the output at position i of the list last read has id i + 1, and
     "(Disconnected)" has id N + 1 (N outputs), shown at the top above a
-    separator and selected at start. A device is opened by its position in the
-    system's device list at the moment of opening, never by its name. Every
-    change of the chosen device is broadcast (asynchronously and coalesced, as
-    ChangeBroadcaster does); one broadcast also follows construction.
+    separator and selected at start. A choice opens its device by the
+    identifier the framework listed it with, never by its position: if that
+    device is gone or refuses, nothing is opened and getOutputProblem() says
+    why. Every change of the chosen device is broadcast (asynchronously and
+    coalesced, as ChangeBroadcaster does); one broadcast also follows
+    construction.
 
     The class also carries an input side (a ring of received bytes), which this
     program keeps switched off: no input selector is built, no input is opened
@@ -24,19 +29,29 @@
 
     Threads:
     - message thread: construction, destruction, resized(), comboBoxChanged(),
-      isConnected(), getPreferredHeight(), selectOutput(), selectInput();
-    - protocol thread: sendBytes();
+      isConnected(), getPreferredHeight(), selectOutput(), selectInput(),
+      reopenOutput(), closeOutput() and the problem getters;
+    - protocol thread: sendBytes() and isOutputPresent();
     - MIDI input thread (input side only): handleIncomingMidiMessage().
 
-    The interface must not be destroyed while another thread can still call
-    sendBytes().
+    No lock is held while a message is sent: a send keeps its output alive by
+    sharing it, so closing or replacing the output never waits for a send, and
+    never deletes the output under one.
 */
 class MidiInterfaceClass  : public InterfaceBaseClass,
                             public juce::ComboBox::Listener,
                             public juce::MidiInputCallback
 {
 public:
-    /** Reads the output names, builds the selector and selects "(Disconnected)";
+    /** Why the output last chosen is not open. */
+    enum class OutputProblem
+    {
+        none,
+        notPresent,     ///< the device is no longer among the system's outputs
+        openFailed      ///< the device is there but could not be opened (busy, for one)
+    };
+
+    /** Reads the outputs, builds the selector and selects "(Disconnected)";
         the selection is reported to comboBoxChanged() once construction is over. */
     MidiInterfaceClass();
 
@@ -51,11 +66,9 @@ public:
     int readReceivedBytes (juce::uint8* destination, juce::uint32 maximumCount) override;
 
     /** Sends numBytes (more than 0) bytes as one MIDI message to the open output
-        with MidiOutput::sendMessageNow on the calling thread, and returns when
-        the framework has handed it over. The bytes are copied, not examined.
-        Without an open output nothing is sent. Always returns 0.
-        Called on the protocol thread. */
-    int sendBytes (const juce::uint8* bytes, int numBytes) override;
+        and returns when it has left, failed or timed out; notOpen without an
+        open output. The bytes are not examined. Called on the protocol thread. */
+    SendResult sendBytes (const juce::uint8* bytes, int numBytes) override;
 
     /** True when every switched-on side has an open device; in this program,
         exactly while an output is open. Called on the message thread. */
@@ -66,14 +79,38 @@ public:
     int getPreferredHeight() override;
 
     /** Selects itemId in the output selector with notification, broadcasts a
-        change, closes the open output and, if itemId is at most N, opens the
-        device at position itemId - 1. When the selection changed, the selector
-        reports it later as well, which closes and opens the device once more.
+        change, closes the open output and, if itemId is at most N, opens that
+        item's device. When the selection changed, the selector reports it later
+        as well, which closes and opens the device once more.
         Called on the message thread. */
     void selectOutput (int itemId) override;
 
     /** Does nothing: the input side is off. Called on the message thread. */
     void selectInput (int itemId) override;
+
+    /** True while the chosen output's device is among the system's outputs, by
+        its identifier. Called on the protocol thread, as often as every few
+        messages: a listing of the system's devices. */
+    bool isOutputPresent() override;
+
+    //==============================================================================
+    /** Closes the chosen output and opens it anew, by its identifier, so that
+        an upload never goes to a connection that a device left behind when it
+        restarted. False, with a broadcast and the problem noted, when the
+        device is gone or refuses; false without one when nothing is chosen.
+        Called on the message thread. */
+    bool reopenOutput();
+
+    /** Closes the open output and broadcasts; the choice stays shown, and
+        opening the selector offers it again. Called on the message thread. */
+    void closeOutput();
+
+    /** Why the output last chosen is not open, until the next choice. */
+    OutputProblem getOutputProblem() const noexcept     { return outputProblem; }
+
+    /** The name of the device last chosen, as the selector showed it: the one
+        getOutputProblem() is about. */
+    juce::String getChosenOutputName() const     { return chosenOutputName; }
 
     //==============================================================================
     /** Places the output selector at (0, 20) across the full width, 30 high; its
@@ -92,12 +129,14 @@ public:
 
 private:
     //==============================================================================
-    /** Closes the open output, if any. */
-    void closeOutput();
+    class OutputSelector;
 
-    /** Opens the device at this position of the current device list; leaves no
-        output open if the position is gone or the device refuses. */
-    void openOutput (int position);
+    void readOutputDevices();
+    void fillOutputSelector();
+    void refreshOutputList();
+    void openChosenOutput (int position);
+    bool openOutput (const juce::MidiDeviceInfo& device, const juce::String& nameShown);
+    void releaseOutput();
 
     //==============================================================================
     static constexpr juce::uint32 receiveBufferSize = 256;
@@ -107,7 +146,8 @@ private:
     bool useInput = false;
     bool useOutput = true;
     juce::StringArray outputDeviceNames;
-    std::unique_ptr<juce::MidiOutput> midiOutput;
+    juce::Array<juce::MidiDeviceInfo> outputDevices;
+    std::shared_ptr<SysexOutput> midiOutput;
     juce::StringArray inputDeviceNames;
     std::unique_ptr<juce::MidiInput> midiInput;
     juce::ComboBox* outputSelector = nullptr;
@@ -117,11 +157,14 @@ private:
     juce::uint32 receiveWriteIndex = 0;
     juce::uint32 receiveReadIndex = 0;
 
-    /** Held by sendBytes() while it uses the open output, and by the message
-        thread while it deletes or replaces it. The panel enables the selector
-        again when the published progress reaches 1.0, which can be before the
-        protocol thread's last send has returned; a choice made then must not
-        delete the output under that send. */
+    /** The device of the current choice; no identifier while "(Disconnected)"
+        is chosen. Written on the message thread, read by isOutputPresent(). */
+    juce::MidiDeviceInfo chosenOutput;
+
+    OutputProblem outputProblem = OutputProblem::none;
+    juce::String chosenOutputName;
+
+    /** Guards midiOutput and chosenOutput; held only to read or swap them. */
     juce::CriticalSection outputLock;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MidiInterfaceClass)

@@ -37,8 +37,6 @@ ContentComp::ContentComp (juce::DocumentWindow*, juce::String)
     // The button sits flush against the right end of the progress bar.
     updateButton->setConnectedEdges (juce::Button::ConnectedOnLeft);
 
-    updateControls();
-
     progress = 0.0;
     progressBar = new juce::ProgressBar (progress);
     addAndMakeVisible (progressBar);
@@ -46,13 +44,15 @@ ContentComp::ContentComp (juce::DocumentWindow*, juce::String)
 
     // Attached above the bar (not to its left): the label becomes the panel's
     // child, and the framework keeps it on the bar's top edge, as wide as the bar.
-    progressLabel = new juce::Label (juce::String(), "Update progress:");
+    progressLabel = new juce::Label (juce::String(), uploadStatusLine);
     progressLabel->attachToComponent (progressBar, false);
 
     helpButton = new juce::TextButton ("Help", "click here to get help");
     addAndMakeVisible (helpButton);
     helpButton->setColour (juce::TextButton::buttonColourId, juce::Colour (0xffeff2f3));
     helpButton->addListener (this);
+
+    updateControls();
 }
 
 ContentComp::~ContentComp()
@@ -96,12 +96,18 @@ void ContentComp::buttonClicked (juce::Button* button)
     {
         if (midiInterface->isConnected())
         {
-            // Disabled before the protocol thread exists, so the output cannot
-            // change under its first message; updateControls() then keeps it so
-            // until the upload's end is published.
-            midiInterface->setEnabled (false);
-            progress = 0.0;
-            protocol->startProtocol();
+            // A pedal that restarted since it was chosen may be back under the
+            // same name with its old connection dead, or not back at all.
+            if (midiInterface->reopenOutput())
+            {
+                // Disabled before the protocol thread exists, so the output
+                // cannot change under its first message; updateControls() then
+                // keeps it so until the upload's end is published.
+                midiInterface->setEnabled (false);
+                progress = 0.0;
+                protocol->startProtocol();
+            }
+
             updateControls();
         }
         else
@@ -125,7 +131,16 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
     if (source == protocol)
     {
         progress = protocol->progress.load();
-        progressLabel->setText ("Update progress: " + protocol->getStatusText(), juce::dontSendNotification);
+        uploadStatusLine = "Update progress: " + protocol->getStatusText();
+
+        // A device that failed is closed, so the user chooses it again once
+        // it is back in its update mode.
+        const auto state = protocol->getUploadState();
+
+        if (state != lastUploadState && state == ProgressClass::UploadState::deviceFailed)
+            midiInterface->closeOutput();
+
+        lastUploadState = state;
     }
 
     if (source == protocol || source == midiInterface)
@@ -163,4 +178,24 @@ void ContentComp::updateControls()
     updateButton->setColour (juce::TextButton::buttonColourId,
                              connected ? juce::Colour (0xff008000).brighter (0.99f)
                                        : juce::Colour (0xffff0000).brighter (0.99f));
+
+    // Why the chosen device did not open, until the next choice; otherwise
+    // what the upload last said.
+    const auto deviceName = midiInterface->getChosenOutputName();
+
+    switch (midiInterface->getOutputProblem())
+    {
+        case MidiInterfaceClass::OutputProblem::notPresent:
+            progressLabel->setText (deviceName + " is not connected: choose it again when it shows up", juce::dontSendNotification);
+            break;
+
+        case MidiInterfaceClass::OutputProblem::openFailed:
+            progressLabel->setText (deviceName + " could not be opened: quit any other program that uses it, then choose it again",
+                                    juce::dontSendNotification);
+            break;
+
+        case MidiInterfaceClass::OutputProblem::none:
+            progressLabel->setText (uploadStatusLine, juce::dontSendNotification);
+            break;
+    }
 }

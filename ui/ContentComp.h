@@ -1,5 +1,7 @@
 #pragma once
 
+#include "upload/ProgressClass.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 class BasicSysexProtocolClass;
@@ -95,11 +97,15 @@ public:
     juce::TooltipWindow tooltipWindow;
 
 private:
-    /** Sets the selector and the update button from the upload's state and the
-        connection: while an upload runs both are disabled; otherwise the
+    /** Sets the selector, the update button and the status line from the
+        upload's state, the connection and what the upload last said: while an
+        upload runs the selector and the button are disabled; otherwise the
         selector is enabled, and the button is enabled and light green while an
         output is open, disabled and light red while none is. */
     void updateControls();
+
+    juce::String uploadStatusLine { "Update progress:" };
+    ProgressClass::UploadState lastUploadState = ProgressClass::UploadState::idle;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ContentComp)
 };

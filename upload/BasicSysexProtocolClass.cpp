@@ -8,6 +8,18 @@ namespace
 {
     const char* const uploadingText = "Uploading firmware";
     const char* const completeText  = "Wait: all LEDs will turn orange, red, orange, then off when complete.";
+    const char* const notCompleteText = ": the update is not complete. Put the pedal into update mode again (see Help), choose it and press update.";
+
+    /** A count as the status line shows it: 3065 as "3,065". */
+    juce::String formatCount (int count)
+    {
+        auto text = juce::String (count);
+
+        for (auto i = text.length() - 3; i > 0; i -= 3)
+            text = text.substring (0, i) + "," + text.substring (i);
+
+        return text;
+    }
 }
 
 //==============================================================================
@@ -49,10 +61,8 @@ void BasicSysexProtocolClass::startProtocol()
 //==============================================================================
 void BasicSysexProtocolClass::run()
 {
-    if (! checkImage())
+    if (! checkImage() || ! checkDeviceIsPresent())
         return;
-
-    setStatusText (uploadingText);
 
     while (bytesSent < imageSize)
     {
@@ -75,15 +85,17 @@ void BasicSysexProtocolClass::run()
             return;
         }
 
-        sendAndPace (messageLength);
-        publishProgress (messageLength);
+        if (! sendAndPace (messageLength))
+            return;
+
+        publishProgress();
     }
 
     finishUpload (UploadState::complete, completeText);
 }
 
-/** Takes the image's measures, or ends the upload when there is nothing to send
-    or too much to count in 32 bits. */
+/** Takes the image's measures, or ends the upload when there is nothing to send,
+    too much to count in 32 bits, or a copy other than the one that was built. */
 bool BasicSysexProtocolClass::checkImage()
 {
     const auto* const imageStart = firmwareImage->streamData;
@@ -91,6 +103,7 @@ bool BasicSysexProtocolClass::checkImage()
 
     readPosition = imageStart;
     bytesSent = 0;
+    messagesSent = 0;
 
     if (imageStart == nullptr || size <= 0)
     {
@@ -104,8 +117,25 @@ bool BasicSysexProtocolClass::checkImage()
         return false;
     }
 
+    setStatusText (uploadingText);
+
+    if (! firmwareImage->streamMatchesItsDigest())
+    {
+        finishUpload (UploadState::imageFailed,
+                      "The program file is damaged: download the updater again. Nothing was sent to the pedal.");
+        return false;
+    }
+
     imageSize = static_cast<juce::uint32> (size);
     imageEnd = imageStart + imageSize;
+
+    // The status line counts in messages; a damaged image counts those before the damage.
+    numMessages = 0;
+
+    for (juce::uint32 length; (length = frameNextMessage()) != 0; readPosition += length)
+        ++numMessages;
+
+    readPosition = imageStart;
     return true;
 }
 
@@ -128,7 +158,7 @@ juce::uint32 BasicSysexProtocolClass::frameNextMessage() const noexcept
     return static_cast<juce::uint32> (endOfExclusive - readPosition + 1);
 }
 
-void BasicSysexProtocolClass::sendAndPace (juce::uint32 messageLength)
+bool BasicSysexProtocolClass::sendAndPace (juce::uint32 messageLength)
 {
     // The stamp of the millisecond counter is kept, but the interval is paced
     // on the steady clock, whose finer resolution makes the minimum hold in
@@ -136,27 +166,74 @@ void BasicSysexProtocolClass::sendAndPace (juce::uint32 messageLength)
     lastSendTime = getTimeStamp();
     const auto sendStart = getFineTimeStamp();
 
-    midiInterface->sendBytes (readPosition, static_cast<int> (messageLength));
+    const auto result = midiInterface->sendBytes (readPosition, static_cast<int> (messageLength));
 
     const auto sendEnd = getFineTimeStamp();
+
+    if (! result.wasSent())
+    {
+        // A send cut short because the thread is to end: the upload is being
+        // abandoned, and says nothing more.
+        if (! threadShouldExit())
+            stopOnFailedSend (result);
+
+        return false;
+    }
+
+    readPosition += messageLength;
+    bytesSent += messageLength;
+    ++messagesSent;
+
+    // After every message, while its interval runs anyway: a device that went
+    // is caught at the message it went with, and the last message is followed
+    // by a check before any final status.
+    if (! checkDeviceIsPresent())
+        return false;
+
     const auto limit = getPacingLimit (messageLength, firmwareImage->fixedPacing);
 
-    // The driver takes the message at some moment of the send. A send that
-    // lasted the whole interval (a slow driver transmitting) is followed at
-    // once. A shorter one may have been held up before the driver took the
-    // message (the scheduler preempting this thread, a lock in the driver), and
+    // A back end that waits until the message has left knows when the device
+    // began to take it, and the interval runs from there: a pedal that drains
+    // fast is paced at the limit, a slow one at its own speed. Otherwise the
+    // driver takes the message at some moment of the send. A send that lasted
+    // the whole interval (a slow driver transmitting) is followed at once. A
+    // shorter one may have been held up before the driver took the message
+    // (the scheduler preempting this thread, a lock in the driver), and
     // counting its interval from the start would bring the next message closer
     // than the limit as the driver sees it; so its interval is counted from its
     // end, whatever the hold-up was.
-    const auto intervalStart = sendEnd - sendStart >= std::chrono::milliseconds (limit) ? sendStart : sendEnd;
+    const auto intervalStart = result.handedOverAt.value_or (sendEnd - sendStart >= std::chrono::milliseconds (limit) ? sendStart
+                                                                                                                     : sendEnd);
 
     waitUntilElapsed (intervalStart, limit);
-    readPosition += messageLength;
+    return true;
 }
 
-void BasicSysexProtocolClass::publishProgress (juce::uint32 messageLength)
+/** Ends the upload if the chosen device has left the system's list. */
+bool BasicSysexProtocolClass::checkDeviceIsPresent()
 {
-    bytesSent += messageLength;
+    if (midiInterface->isOutputPresent())
+        return true;
+
+    publishProgress();
+    finishUpload (UploadState::deviceFailed,
+                  "Pedal disconnected after message " + formatCount (messagesSent)
+                      + " of " + formatCount (numMessages) + notCompleteText);
+    return false;
+}
+
+void BasicSysexProtocolClass::stopOnFailedSend (const SendResult& result)
+{
+    const auto ofAll = " of " + formatCount (numMessages);
+
+    finishUpload (UploadState::deviceFailed,
+                  result.status == SendResult::Status::timedOut
+                      ? "The pedal stopped responding after message " + formatCount (messagesSent) + ofAll + notCompleteText
+                      : "Message " + formatCount (messagesSent + 1) + ofAll + " could not be sent" + notCompleteText);
+}
+
+void BasicSysexProtocolClass::publishProgress()
+{
     setProgress (static_cast<double> (bytesSent) / static_cast<double> (imageSize));
 }
 

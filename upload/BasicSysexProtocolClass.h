@@ -15,6 +15,13 @@
     image sent, and at the end a final status and the state the upload ended
     in.
 
+    It fails rather than reports success when a message was not handed over
+    (the interface says why) or when the device has left the system: after
+    every message, within its interval, it looks whether the chosen output is
+    still listed. The copy of the image must also match the
+    digest recorded for it. Then the upload stops at once, sends nothing more,
+    leaves the published progress where it was and says what happened.
+
     The upload never waits for the message thread: it only publishes, and the
     window follows what it publishes (it keeps the output selector disabled
     from the start of an upload until its end is published).
@@ -57,19 +64,19 @@ private:
     //==============================================================================
     bool checkImage();
     juce::uint32 frameNextMessage() const noexcept;
-    void sendAndPace (juce::uint32 messageLength);
-    void publishProgress (juce::uint32 messageLength);
+    bool sendAndPace (juce::uint32 messageLength);
+    bool checkDeviceIsPresent();
+    void stopOnFailedSend (const SendResult& result);
+    void publishProgress();
     void finishUpload (UploadState endState, const juce::String& finalStatus);
-
-    // Exact fraction of the image handed to the interface; guarded by protocolLock.
-    double uploadProgress;
-    juce::CriticalSection protocolLock;
 
     // Touched only by the protocol thread while it runs.
     const juce::uint8* readPosition;
     const juce::uint8* imageEnd = nullptr;
     juce::uint32 imageSize = 0;
     juce::uint32 bytesSent = 0;
+    int numMessages = 0;
+    int messagesSent = 0;
     juce::uint32 lastSendTime;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (BasicSysexProtocolClass)

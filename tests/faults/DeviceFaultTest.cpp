@@ -1,12 +1,17 @@
-// Devices that refuse to open or are gone from the system's list by the time
-// the user chooses them, met through the update panel's selector.
+// Devices that refuse to open, are gone by the time the user chooses them, or
+// go during or after an upload, met through the update panel over the
+// stand-in MIDI service. Whatever happens, the success text never follows an
+// upload that the pedal did not receive whole.
 
 #include "FaultTestSupport.h"
+#include "TestUtilities.h"
 
 using namespace FaultTestSupport;
 
 namespace
 {
+    const juce::String notComplete (": the update is not complete. Put the pedal into update mode again (see Help), choose it and press update.");
+
     class DeviceFaults  : public FaultPanelTest
     {
     protected:
@@ -22,15 +27,20 @@ namespace
             port, and only this port, unchanged. */
         void expectUploadReaches (const std::string& port)
         {
-            const TestImage image (std::vector<int> (8, 12));
             useImage (*panel, image);
             VirtualMidi::clearEvents();
 
             ASSERT_TRUE (uploadToTheEnd());
             ASSERT_TRUE (waitForStatus (finishedStatus));
+            expectReceived (port, image.messages.size());
+        }
 
+        /** This port got the image's first messages, unchanged, and nothing else
+            arrived anywhere. */
+        void expectReceived (const std::string& port, size_t numMessages)
+        {
             const auto events = VirtualMidi::getEvents();
-            ASSERT_EQ (events.size(), image.messages.size());
+            ASSERT_EQ (events.size(), numMessages);
 
             for (size_t i = 0; i < events.size(); ++i)
             {
@@ -38,38 +48,46 @@ namespace
                 EXPECT_EQ (events[i].bytes, image.messages[i]) << "message " << i;
             }
         }
+
+        juce::String statusLine() const   { return panel->progressLabel->getText(); }
+
+        /** Presses update and runs the message loop until the upload has ended,
+            whichever way, or the press has been refused. */
+        void pressUpdateAndWait()
+        {
+            panel->updateButton->triggerClick();
+            MessageLoop::runFor (50);
+            ASSERT_TRUE (MessageLoop::runUntil ([this] { return ! panel->protocol->isThreadRunning() && panel->midiInterface->isEnabled(); }, 10000));
+            MessageLoop::runFor (50);
+        }
+
+        const TestImage image { std::vector<int> (40, 12) };
     };
 }
 
 //==============================================================================
-TEST_F (DeviceFaults, ARefusedOpenLeavesUpdateDisabledUntilAChoiceOpensTheDevice)
+TEST_F (DeviceFaults, ARefusedOpenSaysSoAndTheDeviceOpensOnceItAccepts)
 {
-    openPanel ({ "Virtual Pedal" });
-    VirtualMidi::setOpenRefused ("Virtual Pedal", true);
+    openPanel ({ "Virtual Pedal" }, { "Virtual Pedal" });
 
     choose (1);
     EXPECT_EQ (selector->getText(), "Virtual Pedal");
     expectConnected (false);
+    EXPECT_EQ (statusLine(), "Virtual Pedal could not be opened: quit any other program that uses it, then choose it again");
 
-    // Picking the item already shown does not try again: the selector reports
-    // only a change of item.
+    // Picking the item already shown is no change of item; opening the list
+    // offers the device again.
     VirtualMidi::setOpenRefused ("Virtual Pedal", false);
-    choose (1);
-    expectConnected (false);
-
-    choose (2);
-    EXPECT_EQ (selector->getText(), "(Disconnected)");
-    expectConnected (false);
-
+    TestUtilities::openAndCloseList (*selector);
     choose (1);
     expectConnected (true);
+    EXPECT_EQ (statusLine(), "Update progress:");
     expectUploadReaches ("Virtual Pedal");
 }
 
 TEST_F (DeviceFaults, ARefusedDeviceLeavesTheNextChoiceFreeToOpenAnother)
 {
-    openPanel ({ "Virtual Pedal", "Spare Pedal" });
-    VirtualMidi::setOpenRefused ("Virtual Pedal", true);
+    openPanel ({ "Virtual Pedal", "Spare Pedal" }, { "Virtual Pedal" });
 
     choose (1);
     expectConnected (false);
@@ -86,41 +104,97 @@ TEST_F (DeviceFaults, ARefusedDeviceLeavesTheNextChoiceFreeToOpenAnother)
 }
 
 //==============================================================================
-TEST_F (DeviceFaults, ADeviceGoneBeforeTheChoiceOpensWhateverIsNowAtItsPosition)
+// The pedal goes at some moment of the user's way: what it received, what the
+// status line says, and the state of the button and the selector after.
+TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
 {
-    openPanel ({ "Virtual Pedal", "Spare Pedal" });
-    VirtualMidi::setOutputPorts ({ "Spare Pedal" });
+    const struct
+    {
+        const char* what;
+        std::function<void()> act;
+        size_t received;
+        juce::String status;
+    } cases[] = {
+        { "unplugged after 15 of 40 messages",
+          [this]
+          {
+              VirtualMidi::unplugAfter ("Virtual Pedal", 15);
+              pressUpdateAndWait();
+          },
+          15, "Update progress: Pedal disconnected after message 15 of 40" + notComplete },
 
-    choose (1);
-    EXPECT_EQ (selector->getText(), "Virtual Pedal");
-    EXPECT_EQ (selector->getNumItems(), 3);
-    expectConnected (true);
-    expectUploadReaches ("Spare Pedal");
+        { "unplugged with only the last message to go",
+          [this]
+          {
+              VirtualMidi::unplugAfter ("Virtual Pedal", 39);
+              pressUpdateAndWait();
+          },
+          39, "Update progress: Pedal disconnected after message 39 of 40" + notComplete },
+
+        { "gone after a whole upload, then update pressed again",
+          [this]
+          {
+              pressUpdateAndWait();
+              ASSERT_EQ (statusLine(), "Update progress: " + finishedStatus);
+              VirtualMidi::clearEvents();
+              VirtualMidi::unplugAfter ("Virtual Pedal", 0);
+              pressUpdateAndWait();
+          },
+          0, "Virtual Pedal is not connected: choose it again when it shows up" },
+
+        { "gone from the list before it is chosen, another device at its place",
+          [this]
+          {
+              choose (3);
+              VirtualMidi::setOutputPorts ({ "Spare Pedal" });
+              choose (1);
+              pressUpdateAndWait();
+          },
+          0, "Virtual Pedal is not connected: choose it again when it shows up" },
+    };
+
+    for (const auto& fault : cases)
+    {
+        SCOPED_TRACE (fault.what);
+
+        openPanel ({ "Virtual Pedal", "Spare Pedal" });
+        useImage (*panel, image);
+        choose (1);
+        expectConnected (true);
+
+        fault.act();
+
+        expectReceived ("Virtual Pedal", fault.received);
+        EXPECT_EQ (statusLine(), fault.status);
+        expectConnected (false);
+        EXPECT_TRUE (panel->midiInterface->isEnabled());
+        EXPECT_EQ (VirtualMidi::getNumLostEvents ("Spare Pedal"), 0);
+
+        window.reset();
+    }
 }
 
-TEST_F (DeviceFaults, ADeviceGoneWithNothingAtItsPositionOpensNothing)
+TEST_F (DeviceFaults, APedalBackAtANewAddressIsChosenAgainAndGetsTheWholeImage)
 {
-    openPanel ({ "Virtual Pedal", "Spare Pedal" });
-    VirtualMidi::setOutputPorts ({ "Virtual Pedal" });
-
-    choose (2);
-    EXPECT_EQ (selector->getText(), "Spare Pedal");
-    expectConnected (false);
-
-    VirtualMidi::setOutputPorts ({});
+    openPanel ({ "Virtual Pedal" });
+    useImage (*panel, image);
     choose (1);
+
+    VirtualMidi::unplugAfter ("Virtual Pedal", 10, std::chrono::milliseconds (300));
+    pressUpdateAndWait();
+    EXPECT_EQ (statusLine(), "Update progress: Pedal disconnected after message 10 of 40" + notComplete);
     expectConnected (false);
 
-    // The disabled button cannot start anything.
-    panel->updateButton->triggerClick();
-    MessageLoop::runFor (100);
-    EXPECT_FALSE (panel->protocol->isThreadRunning());
-    EXPECT_TRUE (VirtualMidi::getEvents().empty());
-
-    // The device comes back: the item finds it at its position again.
-    VirtualMidi::setOutputPorts ({ "Virtual Pedal" });
-    choose (3);
+    // Back in update mode, at a new address: the reopened list offers i
+    MessageLoop::runFor (400);
+    TestUtilities::openAndCloseList (*selector);
+    EXPECT_EQ (selector->getText(), "(Disconnected)");
     choose (1);
     expectConnected (true);
-    expectUploadReaches ("Virtual Pedal");
+
+    VirtualMidi::clearEvents();
+    pressUpdateAndWait();
+    EXPECT_EQ (statusLine(), "Update progress: " + finishedStatus);
+    expectReceived ("Virtual Pedal", image.messages.size());
+    EXPECT_TRUE (panel->updateButton->isEnabled());
 }

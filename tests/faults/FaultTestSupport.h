@@ -70,11 +70,12 @@ namespace FaultTestSupport
         return nullptr;
     }
 
-    /** Points a panel's image record at a test image. */
+    /** Points a panel's image record at a test image, which has no digest. */
     inline void useImage (ContentComp& panel, const TestImage& image)
     {
         panel.firmwareImage->streamData = image.bytes.data();
         panel.firmwareImage->streamSize = (juce::int64) image.bytes.size();
+        panel.firmwareImage->streamSha256 = {};
     }
 
     /** The position of each message of an image, found by its bytes. */
@@ -128,12 +129,16 @@ namespace FaultTestSupport
             VirtualMidi::reset();
         }
 
-        /** Offers these outputs, builds the panel and lets the selector's
-            start-up report arrive. */
-        void openPanel (const std::vector<std::string>& ports)
+        /** Offers these outputs, those named second refusing to open, builds
+            the panel and lets the selector's start-up report arrive. */
+        void openPanel (const std::vector<std::string>& ports, const std::vector<std::string>& refused = {})
         {
             VirtualMidi::reset();
             VirtualMidi::setOutputPorts (ports);
+
+            for (const auto& name : refused)
+                VirtualMidi::setOpenRefused (name, true);
+
             juce::LookAndFeel::setDefaultLookAndFeel (&lookAndFeel);
 
             window = std::make_unique<PanelHostWindow>();

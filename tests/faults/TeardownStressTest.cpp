@@ -98,6 +98,7 @@ namespace
         {
             record.streamData = image.bytes.data();
             record.streamSize = (juce::int64) image.bytes.size();
+            record.streamSha256 = {};
             record.fixedPacing = 1;
 
             midiInterface = std::make_unique<MidiInterfaceClass>();

@@ -200,21 +200,27 @@ TEST_F (MidiInterfaceChoice, DisconnectedClosesTheOutput)
 
 TEST_F (MidiInterfaceChoice, ARefusedOpenShowsTheNameButIsNotConnected)
 {
-    start ({ "A", "B", "C" });
     VirtualMidi::setOpenRefused ("B", true);
+    start ({ "A", "B", "C" });
 
     choose (2);
 
     EXPECT_FALSE (midi->isConnected());
     EXPECT_EQ (selector->getText(), "B");
+    EXPECT_EQ (midi->getOutputProblem(), MidiInterfaceClass::OutputProblem::openFailed);
+    EXPECT_EQ (midi->getChosenOutputName(), "B");
     EXPECT_EQ (changes.count, 2);
     EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 0);
 
-    // Once the device accepts again, choosing it opens it.
+    // Once the device accepts again, opening the list and choosing it opens it:
+    // the list no longer shows the device that did not open as chosen.
     VirtualMidi::setOpenRefused ("B", false);
-    choose (1);
+    TestUtilities::openAndCloseList (*selector);
+    EXPECT_EQ (selector->getText(), "(Disconnected)");
+
     choose (2);
     EXPECT_TRUE (midi->isConnected());
+    EXPECT_EQ (midi->getOutputProblem(), MidiInterfaceClass::OutputProblem::none);
 }
 
 TEST_F (MidiInterfaceChoice, SelectOutputOpensAtOnceAndBroadcasts)
@@ -268,16 +274,17 @@ TEST_F (MidiInterfaceChoice, SelectOutputAboveDisconnectedClosesTheOutput)
 //==============================================================================
 TEST_F (MidiInterfaceSending, WithoutAnOutputSendsNothing)
 {
+    VirtualMidi::setOpenRefused ("A", true);
     start ({ "A" });
     const auto message = makeSysex (16);
 
-    EXPECT_EQ (midi->sendBytes (message.data(), (int) message.size()), 0);
+    EXPECT_EQ (midi->sendBytes (message.data(), (int) message.size()).status, SendResult::Status::notOpen);
     EXPECT_TRUE (VirtualMidi::getEvents().empty());
 
     // An output refused at opening is no output either.
-    VirtualMidi::setOpenRefused ("A", true);
     choose (1);
-    EXPECT_EQ (midi->sendBytes (message.data(), (int) message.size()), 0);
+    EXPECT_EQ (midi->getOutputProblem(), MidiInterfaceClass::OutputProblem::openFailed);
+    EXPECT_EQ (midi->sendBytes (message.data(), (int) message.size()).status, SendResult::Status::notOpen);
     EXPECT_TRUE (VirtualMidi::getEvents().empty());
 }
 
@@ -290,7 +297,7 @@ TEST_F (MidiInterfaceSending, DeliversALargeSysexWholeAndUnchanged)
     const auto message = makeSysex (4009);
     const auto copy = message;
 
-    EXPECT_EQ (midi->sendBytes (message.data(), (int) message.size()), 0);
+    EXPECT_TRUE (midi->sendBytes (message.data(), (int) message.size()).wasSent());
 
     const auto events = VirtualMidi::getEvents();
     ASSERT_EQ (events.size(), 1u);
@@ -320,51 +327,57 @@ TEST_F (MidiInterfaceSending, ReturnsOnlyWhenTheDriverHasTakenTheMessage)
 }
 
 //==============================================================================
-TEST_F (MidiInterfaceDeviceList, OpensWhatIsAtThePositionNow)
+TEST_F (MidiInterfaceDeviceList, AChoiceOpensItsOwnDeviceOrNothingAndOpeningTheSelectorReadsTheListAgain)
 {
     start ({ "A", "B", "C" });
 
+    // B is gone; C and a new D took the addresses after A. A choice must open
+    // its own device, never whatever is at its position now.
     VirtualMidi::setOutputPorts ({ "A", "C", "D" });
 
-    // B's item now points at the second device of the current list, C; the
-    // names are the ones read at start-up, and D is not offered.
-    choose (2);
-    EXPECT_EQ (selector->getText(), "B");
-    EXPECT_EQ (selector->getNumItems(), 4);
-    ASSERT_TRUE (midi->isConnected());
+    for (const auto itemId : { 2, 3 })
+    {
+        choose (itemId);
+        EXPECT_FALSE (midi->isConnected()) << itemId;
+        EXPECT_EQ (midi->getOutputProblem(), MidiInterfaceClass::OutputProblem::notPresent) << itemId;
+        EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 0) << itemId;
+        EXPECT_FALSE (midi->isOutputPresent()) << itemId;
+    }
 
+    EXPECT_EQ (midi->getChosenOutputName(), "C");
     const auto message = makeSysex (8);
-    midi->sendBytes (message.data(), (int) message.size());
+    EXPECT_EQ (midi->sendBytes (message.data(), (int) message.size()).status, SendResult::Status::notOpen);
 
-    const auto events = VirtualMidi::getEvents();
-    ASSERT_EQ (events.size(), 1u);
-    EXPECT_EQ (events[0].port, "C");
-}
-
-TEST_F (MidiInterfaceDeviceList, APositionThatIsGoneOpensNothing)
-{
-    start ({ "A", "B", "C" });
     choose (1);
     ASSERT_TRUE (midi->isConnected());
+    EXPECT_TRUE (midi->isOutputPresent());
+    EXPECT_EQ (midi->getOutputProblem(), MidiInterfaceClass::OutputProblem::none);
 
-    VirtualMidi::setOutputPorts ({ "A" });
+    // Opening the selector reads the list again, keeping the open A chosen.
+    VirtualMidi::setOutputPorts ({ "A", "D" });
+    TestUtilities::openAndCloseList (*selector);
+
+    EXPECT_EQ (selector->getNumItems(), 3);
+    EXPECT_EQ (selector->getItemText (0), "(Disconnected)");
+    EXPECT_EQ (selector->getItemId (0), 3);
+    EXPECT_EQ (selector->getItemText (2), "D");
+    EXPECT_EQ (selector->getSelectedId(), 1);
+    EXPECT_TRUE (midi->isConnected());
+
+    // A at a new address is not the A that was opened: that one is gone, so
+    // it is closed and "(Disconnected)" shows, and choosing A opens the new one.
+    VirtualMidi::setOutputPorts ({ "D", "E", "A" });
+    TestUtilities::openAndCloseList (*selector);
+
+    EXPECT_FALSE (midi->isConnected());
+    EXPECT_EQ (selector->getSelectedId(), 4);
+    EXPECT_EQ (midi->getOutputProblem(), MidiInterfaceClass::OutputProblem::notPresent);
 
     choose (3);
-    EXPECT_FALSE (midi->isConnected());
-    EXPECT_EQ (selector->getText(), "C");
-    EXPECT_EQ (changes.count, 3);
-    EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 0);
-
-    midi->selectOutput (2);
-    EXPECT_FALSE (midi->isConnected());
-
-    VirtualMidi::setOutputPorts ({});
-    choose (1);
-    EXPECT_FALSE (midi->isConnected());
-
-    const auto message = makeSysex (8);
-    EXPECT_EQ (midi->sendBytes (message.data(), (int) message.size()), 0);
-    EXPECT_TRUE (VirtualMidi::getEvents().empty());
+    EXPECT_TRUE (midi->isConnected());
+    EXPECT_TRUE (midi->sendBytes (message.data(), (int) message.size()).wasSent());
+    ASSERT_EQ (VirtualMidi::getEvents().size(), 1u);
+    EXPECT_EQ (VirtualMidi::getEvents()[0].port, "A");
 }
 
 //==============================================================================

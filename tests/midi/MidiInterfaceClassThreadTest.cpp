@@ -9,11 +9,9 @@
 using MidiInterfaceThreads = MidiInterfaceFixture;
 
 //==============================================================================
-// The protocol thread may still be inside sendBytes() when the selector is
-// enabled again at the end of an upload, so a choice made then replaces or
-// closes the output under a running send. Meant to be run under the address
-// and thread sanitizers as well: without the interface's lock the send uses a
-// deleted output.
+// A choice made from code while another thread sends replaces or closes the
+// output under the running send. Meant to be run under the address and thread
+// sanitizers as well: the send must never use a deleted output.
 TEST_F (MidiInterfaceThreads, SendingWhileTheOutputIsReplacedOrClosed)
 {
     start ({ "A", "B" });
@@ -29,7 +27,8 @@ TEST_F (MidiInterfaceThreads, SendingWhileTheOutputIsReplacedOrClosed)
     {
         while (! stop.load())
         {
-            EXPECT_EQ (midi->sendBytes (message.data(), (int) message.size()), 0);
+            const auto status = midi->sendBytes (message.data(), (int) message.size()).status;
+            EXPECT_TRUE (status == SendResult::Status::sent || status == SendResult::Status::notOpen);
             ++numSends;
             std::this_thread::sleep_for (std::chrono::microseconds (50));
         }
@@ -71,15 +70,14 @@ namespace
     {
         VirtualMidi::Event send;
         std::int64_t choiceStartNs = 0, choiceEndNs = 0;
-        int mostOpen = 0;
     };
 }
 
 class MidiInterfaceSwitching  : public MidiInterfaceFixture
 {
 protected:
-    /** Starts a send of about 200 ms on another thread, makes the choice 40 ms
-        into it, and samples the number of open outputs until both are done. */
+    /** Starts a send of about 200 ms on another thread and makes the choice 40 ms
+        into it. */
     SwitchDuringSend switchDuringSend (const std::function<void()>& makeChoice)
     {
         const auto message = makeSysex (1000);
@@ -87,14 +85,7 @@ protected:
         VirtualMidi::setSendDelayPerByte (std::chrono::microseconds (200));
 
         SwitchDuringSend result;
-        std::atomic<bool> stop { false }, sending { false };
-        std::atomic<int> mostOpen { 0 };
-
-        std::thread watcher ([&]
-        {
-            while (! stop.load())
-                mostOpen = std::max (mostOpen.load(), VirtualMidi::getNumOpenConnections());
-        });
+        std::atomic<bool> sending { false };
 
         std::thread sender ([&]
         {
@@ -112,9 +103,6 @@ protected:
         result.choiceEndNs = monotonicNs();
 
         sender.join();
-        stop = true;
-        watcher.join();
-        result.mostOpen = mostOpen.load();
         VirtualMidi::setSendDelayPerByte (std::chrono::nanoseconds (0));
 
         const auto events = VirtualMidi::getEvents();
@@ -129,9 +117,10 @@ protected:
     }
 };
 
-// A choice made while a send runs waits for the send to return before it
-// touches the output, then closes the old output before it opens the new one.
-TEST_F (MidiInterfaceSwitching, AChoiceWaitsForTheRunningSendAndClosesBeforeOpening)
+// A choice made while a send runs does not wait for it (closing never waits on
+// a device); the send finishes whole on the output it began on, which closes
+// as soon as the send has returned.
+TEST_F (MidiInterfaceSwitching, AChoiceDoesNotWaitForTheRunningSendWhichEndsOnItsOwnOutput)
 {
     start ({ "A", "B", "C" });
     choose (2);
@@ -140,23 +129,13 @@ TEST_F (MidiInterfaceSwitching, AChoiceWaitsForTheRunningSendAndClosesBeforeOpen
     const auto chosen = switchDuringSend ([this] { choose (3); });
 
     EXPECT_EQ (chosen.send.port, "B");
-    EXPECT_GE (chosen.choiceEndNs, chosen.send.endTimeNs);
-    EXPECT_EQ (chosen.mostOpen, 1);
-
-    const auto selected = switchDuringSend ([this] { midi->selectOutput (1); });
-
-    EXPECT_EQ (selected.send.port, "C");
-    EXPECT_GE (selected.choiceEndNs, selected.send.endTimeNs);
-    EXPECT_EQ (selected.mostOpen, 1);
-
-    drain();
-    EXPECT_TRUE (midi->isConnected());
+    EXPECT_LT (chosen.choiceEndNs, chosen.send.endTimeNs);
     EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 1);
 
     const auto dropped = switchDuringSend ([this] { choose (4); });
 
-    EXPECT_EQ (dropped.send.port, "A");
-    EXPECT_GE (dropped.choiceEndNs, dropped.send.endTimeNs);
+    EXPECT_EQ (dropped.send.port, "C");
+    EXPECT_LT (dropped.choiceEndNs, dropped.send.endTimeNs);
     EXPECT_FALSE (midi->isConnected());
     EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 0);
 }

@@ -2,6 +2,7 @@
 
 #include "midi/MidiInterfaceClass.h"
 #include "MessageLoop.h"
+#include "TestUtilities.h"
 #include "VirtualMidi.h"
 
 #include <gtest/gtest.h>

@@ -12,7 +12,7 @@ int RecordingInterface::readReceivedBytes (juce::uint8*, juce::uint32)
     return 0;
 }
 
-int RecordingInterface::sendBytes (const juce::uint8* bytes, int numBytes)
+SendResult RecordingInterface::sendBytes (const juce::uint8* bytes, int numBytes)
 {
     int index;
 
@@ -20,6 +20,9 @@ int RecordingInterface::sendBytes (const juce::uint8* bytes, int numBytes)
         const juce::ScopedLock sl (lock);
         index = static_cast<int> (messages.size());
     }
+
+    if (firstFailingSend >= 0 && index >= firstFailingSend)
+        return { failureStatus };
 
     if (handOverDelay.count() > 0 && index % 2 == 0)
         std::this_thread::sleep_for (handOverDelay);
@@ -34,16 +37,27 @@ int RecordingInterface::sendBytes (const juce::uint8* bytes, int numBytes)
 
     message.sendEnd = Clock::now();
 
+    SendResult result;
+
+    if (reportsHandOver)
+        result.handedOverAt = message.sendStart;
+
     const juce::ScopedLock sl (lock);
     messages.push_back (std::move (message));
     events.push_back (Event::send);
-    return 0;
+    return result;
 }
 
 bool RecordingInterface::isConnected()            { return true; }
 int RecordingInterface::getPreferredHeight()      { return 50; }
 void RecordingInterface::selectOutput (int)       {}
 void RecordingInterface::selectInput (int)        {}
+
+bool RecordingInterface::isOutputPresent()
+{
+    ++numPresenceChecks;
+    return present;
+}
 
 void RecordingInterface::enablementChanged()
 {
@@ -67,6 +81,27 @@ void RecordingInterface::setHandOverDelay (std::chrono::microseconds delay)
 void RecordingInterface::setSendCallback (std::function<void (int)> callback)
 {
     sendCallback = std::move (callback);
+}
+
+void RecordingInterface::setReportsHandOver (bool shouldReport)
+{
+    reportsHandOver = shouldReport;
+}
+
+void RecordingInterface::failSendsFrom (int messageIndex, SendResult::Status status)
+{
+    firstFailingSend = messageIndex;
+    failureStatus = status;
+}
+
+void RecordingInterface::setPresent (bool isPresent)
+{
+    present = isPresent;
+}
+
+int RecordingInterface::getNumPresenceChecks() const
+{
+    return numPresenceChecks;
 }
 
 std::vector<RecordingInterface::Message> RecordingInterface::getMessages() const

@@ -2,6 +2,7 @@
 
 #include "midi/InterfaceBaseClass.h"
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <vector>
@@ -14,13 +15,15 @@
     same ordered log as the sends.
 
     It can stand in for a slow driver: each send then blocks for a set time.
+    It can fail sends from a given message on, and report its device gone.
     It can also hold sends up before they take the message, as when the
     sending thread is preempted inside the send: the send's start is then
     stamped after the hold-up, where a driver would see it.
 
-    Threads: sendBytes() on whichever thread sends (the protocol thread);
-    setEnabled() under the message-thread lock; the getters on any thread.
-    setSendDuration(), setHandOverDelay() and setSendCallback() before the
+    Threads: sendBytes() and isOutputPresent() on whichever thread sends (the
+    protocol thread); setEnabled() on the message thread; the getters and
+    setPresent() on any thread. setSendDuration(), setHandOverDelay(),
+    setSendCallback(), setReportsHandOver() and failSendsFrom() before the
     sending starts.
 */
 class RecordingInterface  : public InterfaceBaseClass
@@ -49,11 +52,12 @@ public:
 
     //==============================================================================
     int readReceivedBytes (juce::uint8* destination, juce::uint32 maximumCount) override;
-    int sendBytes (const juce::uint8* bytes, int numBytes) override;
+    SendResult sendBytes (const juce::uint8* bytes, int numBytes) override;
     bool isConnected() override;
     int getPreferredHeight() override;
     void selectOutput (int itemId) override;
     void selectInput (int itemId) override;
+    bool isOutputPresent() override;
 
     void enablementChanged() override;
 
@@ -69,6 +73,19 @@ public:
     /** Called on the sending thread inside each send, with the message's index. */
     void setSendCallback (std::function<void (int messageIndex)> callback);
 
+    /** Makes each send report the moment it took the message as its
+        hand-over, as a back end that waits for the message to leave does. */
+    void setReportsHandOver (bool shouldReport);
+
+    /** Makes the send of the message with this index, and every later one,
+        end with this status, sending nothing. */
+    void failSendsFrom (int messageIndex, SendResult::Status status);
+
+    /** What isOutputPresent() answers from now on; true at first. */
+    void setPresent (bool isPresent);
+
+    int getNumPresenceChecks() const;
+
     std::vector<Message> getMessages() const;
     int getNumMessages() const;
     std::vector<Event> getEvents() const;
@@ -81,6 +98,11 @@ private:
     std::chrono::microseconds sendDuration { 0 };
     std::chrono::microseconds handOverDelay { 0 };
     std::function<void (int)> sendCallback;
+    bool reportsHandOver = false;
+    int firstFailingSend = -1;
+    SendResult::Status failureStatus = SendResult::Status::failed;
+    std::atomic<bool> present { true };
+    std::atomic<int> numPresenceChecks { 0 };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RecordingInterface)
 };

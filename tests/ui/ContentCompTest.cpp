@@ -1,4 +1,5 @@
 #include "PanelHost.h"
+#include "TestUtilities.h"
 #include "ui/HelpText.h"
 
 namespace
@@ -103,15 +104,21 @@ TEST_F (PanelTest, ChoosingAnOutputEnablesTheUpdateButtonAndDisconnectingDisable
     EXPECT_EQ (updateButtonColour(), lightGreen);
 }
 
-TEST_F (PanelTest, AnOutputThatCannotBeOpenedLeavesTheButtonDisabled)
+TEST_F (PanelTest, AnOutputThatCannotBeOpenedLeavesTheButtonDisabledAndSaysWhy)
 {
     VirtualMidi::setOpenRefused ("Virtual Pedal", true);
+    TestUtilities::openAndCloseList (*findOutputSelector());
     chooseVirtualPedal();
-    MessageLoop::runFor (200);
 
     EXPECT_FALSE (panel->midiInterface->isConnected());
     EXPECT_FALSE (panel->updateButton->isEnabled());
     EXPECT_EQ (updateButtonColour(), lightRed);
+    EXPECT_EQ (panel->progressLabel->getText(),
+               "Virtual Pedal could not be opened: quit any other program that uses it, then choose it again");
+
+    // Choosing "(Disconnected)" ends the matter, and the status line with it.
+    chooseDisconnected();
+    EXPECT_EQ (panel->progressLabel->getText(), "Update progress:");
 }
 
 //==============================================================================
@@ -223,7 +230,7 @@ TEST_F (PanelTest, ControlsFollowTheUploadStateAndTheConnectionWhicheverSourceNo
     {
         connected ? chooseVirtualPedal() : chooseDisconnected();
 
-        for (const auto state : { State::idle, State::uploading, State::complete, State::imageFailed, State::deviceFailed })
+        for (const auto state : { State::idle, State::uploading, State::complete, State::imageFailed })
         {
             for (auto* source : { (juce::ChangeBroadcaster*) panel->protocol, (juce::ChangeBroadcaster*) panel->midiInterface })
             {
@@ -241,4 +248,15 @@ TEST_F (PanelTest, ControlsFollowTheUploadStateAndTheConnectionWhicheverSourceNo
             }
         }
     }
+
+    // An upload that ended because of the device closes it: the user chooses
+    // it again once it is back.
+    panel->protocol->setUploadState (State::deviceFailed);
+    panel->changeListenerCallback (panel->protocol);
+    MessageLoop::runFor (50);
+
+    EXPECT_FALSE (panel->midiInterface->isConnected());
+    EXPECT_TRUE (panel->midiInterface->isEnabled());
+    EXPECT_FALSE (panel->updateButton->isEnabled());
+    EXPECT_EQ (updateButtonColour(), lightRed);
 }

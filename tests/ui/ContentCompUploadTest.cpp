@@ -80,6 +80,7 @@ protected:
         imageInUse = image;
         panel->firmwareImage->streamData = imageInUse.data();
         panel->firmwareImage->streamSize = (juce::int64) imageInUse.size();
+        panel->firmwareImage->streamSha256 = {};
     }
 
     void startUpload()

@@ -5,6 +5,7 @@
 #include "MessageLoop.h"
 
 #include <gtest/gtest.h>
+#include <juce_cryptography/juce_cryptography.h>
 
 #include <algorithm>
 #include <array>
@@ -195,6 +196,38 @@ TEST_F (UploadTest, ASendHeldUpBeforeTheDriverTakesTheMessageStillLeavesTheWhole
     const auto messages = interface.getMessages();
     expectMessagesAreTheImage (messages);
     expectStartsAtLeast15msApart (messages);
+}
+
+TEST_F (UploadTest, AnAcknowledgedSendIsPacedFromItsHandOverAndNeverBeforeItHasLeft)
+{
+    // Each message takes 10 ms to leave: it is followed 15 ms after it began,
+    // not 15 ms after it left. One that takes 25 ms is followed once it has left.
+    for (const auto duration : { 10ms, 25ms })
+    {
+        prepare (std::vector<int> (12, 16));
+        interface.setSendDuration (duration);
+        interface.setReportsHandOver (true);
+        const auto numBefore = interface.getMessages().size();
+
+        protocol->startProtocol();
+        ASSERT_TRUE (runUntilUploadEnds());
+
+        auto messages = interface.getMessages();
+        messages.erase (messages.begin(), messages.begin() + (long) numBefore);
+        ASSERT_EQ (messages.size(), 12u);
+        expectStartsAtLeast15msApart (messages);
+
+        std::vector<Clock::duration> gaps;
+
+        for (size_t i = 1; i < messages.size(); ++i)
+        {
+            EXPECT_GE (messages[i].sendStart, messages[i - 1].sendEnd) << "before message " << i;
+            gaps.push_back (messages[i].sendStart - messages[i - 1].sendStart);
+        }
+
+        std::nth_element (gaps.begin(), gaps.begin() + (long) gaps.size() / 2, gaps.end());
+        EXPECT_LT (gaps[gaps.size() / 2], std::max (Clock::duration (15ms), Clock::duration (duration)) + 4ms);
+    }
 }
 
 TEST (BasicSysexProtocolThread, RunsOnTheProtocolThreadAtNormalPriority)
@@ -483,4 +516,75 @@ TEST_F (UploadTest, DamagedImagesStopTheUploadAtTheDamage)
 
         EXPECT_EQ (protocol->getUploadState(), ProgressClass::UploadState::imageFailed);
     }
+}
+
+//==============================================================================
+// A message that was not handed over, or a device that left, ends the upload
+// at once with a status that says what happened; nothing more is sent, and
+// the published progress stays where the upload stopped.
+TEST_F (UploadTest, AFailedSendOrAGoneDeviceStopsTheUploadAndSaysSo)
+{
+    const juce::String notComplete (": the update is not complete. Put the pedal into update mode again (see Help), choose it and press update.");
+
+    const struct
+    {
+        const char* what;
+        std::function<void (RecordingInterface&)> fault;
+        int sent;
+        juce::String status;
+    } cases[] = {
+        { "the fourth send fails", [] (RecordingInterface& i) { i.failSendsFrom (3, SendResult::Status::failed); },
+          3, "Message 4 of 6 could not be sent" + notComplete },
+        { "the fourth send times out", [] (RecordingInterface& i) { i.failSendsFrom (3, SendResult::Status::timedOut); },
+          3, "The pedal stopped responding after message 3 of 6" + notComplete },
+        { "no output open at the first send", [] (RecordingInterface& i) { i.failSendsFrom (0, SendResult::Status::notOpen); },
+          0, "Message 1 of 6 could not be sent" + notComplete },
+        { "the device goes with the second message",
+          [] (RecordingInterface& i) { i.setSendCallback ([&i] (int index) { if (index == 1) i.setPresent (false); }); },
+          2, "Pedal disconnected after message 2 of 6" + notComplete },
+        { "the device goes with the last message",
+          [] (RecordingInterface& i) { i.setSendCallback ([&i] (int index) { if (index == 5) i.setPresent (false); }); },
+          6, "Pedal disconnected after message 6 of 6" + notComplete },
+        { "the device is gone before the first message", [] (RecordingInterface& i) { i.setPresent (false); },
+          0, "Pedal disconnected after message 0 of 6" + notComplete },
+    };
+
+    for (const auto& fault : cases)
+    {
+        SCOPED_TRACE (fault.what);
+
+        RecordingInterface faulty;
+        fault.fault (faulty);
+        TestImage sixMessages (std::vector<int> (6, 100));
+        BasicSysexProtocolClass faultyProtocol (&faulty, &sixMessages.record);
+
+        faultyProtocol.startProtocol();
+        ASSERT_TRUE (MessageLoop::runUntil ([&] { return ! faultyProtocol.isThreadRunning(); }, 5000));
+
+        ASSERT_EQ (faulty.getNumMessages(), fault.sent);
+        EXPECT_EQ (faultyProtocol.getStatusText(), fault.status);
+        EXPECT_EQ (faultyProtocol.getUploadState(), ProgressClass::UploadState::deviceFailed);
+        EXPECT_EQ (faultyProtocol.progress.load(), std::nearbyint (fault.sent * 100.0 / 6.0) / 100.0);
+        EXPECT_GE (faulty.getNumPresenceChecks(), std::min (fault.sent + 1, 7));
+    }
+}
+
+TEST_F (UploadTest, ACopyOfTheImageThatDoesNotMatchItsDigestIsNotSent)
+{
+    prepare ({ 9, 16, 9 });
+    image->record.streamSha256 = juce::SHA256 (image->bytes.data(), image->bytes.size()).toHexString();
+    image->bytes[20] ^= 0x01;
+
+    protocol->startProtocol();
+    ASSERT_TRUE (runUntilUploadEnds());
+
+    EXPECT_EQ (interface.getNumMessages(), 0);
+    EXPECT_EQ (protocol->getStatusText(), "The program file is damaged: download the updater again. Nothing was sent to the pedal.");
+    EXPECT_EQ (protocol->getUploadState(), ProgressClass::UploadState::imageFailed);
+
+    // The copy as it was built goes out whole.
+    image->bytes[20] ^= 0x01;
+    protocol->startProtocol();
+    ASSERT_TRUE (MessageLoop::runUntil ([this] { return protocol->getUploadState() == ProgressClass::UploadState::complete; }, 5000));
+    expectMessagesAreTheImage (interface.getMessages());
 }

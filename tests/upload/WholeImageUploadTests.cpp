@@ -13,7 +13,7 @@ namespace
     class TimedMidiInterface  : public MidiInterfaceClass
     {
     public:
-        int sendBytes (const juce::uint8* bytes, int numBytes) override
+        SendResult sendBytes (const juce::uint8* bytes, int numBytes) override
         {
             const auto start = now();
             const auto result = MidiInterfaceClass::sendBytes (bytes, numBytes);

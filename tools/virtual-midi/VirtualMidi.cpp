@@ -18,6 +18,21 @@ namespace VirtualMidi
         VirtualMidiService::getInstance().setSendDelayPerByte (delay);
     }
 
+    void unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter)
+    {
+        VirtualMidiService::getInstance().unplugAfter (name, numMessages, backAfter);
+    }
+
+    void setStuckAfter (const std::string& name, int numMessages)
+    {
+        VirtualMidiService::getInstance().setStuckAfter (name, numMessages);
+    }
+
+    int getNumLostEvents (const std::string& name)
+    {
+        return VirtualMidiService::getInstance().getNumLostEvents (name);
+    }
+
     bool setCaptureFile (const std::string& path)
     {
         return VirtualMidiService::getInstance().setCaptureFile (path);

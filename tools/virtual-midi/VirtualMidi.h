@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,21 @@ namespace VirtualMidi
     /** Makes every send block for this long per byte, like a slow driver. */
     void setSendDelayPerByte (std::chrono::nanoseconds delay);
 
+    /** Unplugs the named port once it has received this many messages (0: at
+        once), as a device pulled out: it leaves the listings, its connections
+        end, and whatever is sent over them afterwards is lost (see
+        getNumLostEvents). With backAfter, it comes back that much later, like a
+        device that restarts, under a new address. */
+    void unplugAfter (const std::string& name, int numMessages,
+                      std::optional<std::chrono::milliseconds> backAfter = std::nullopt);
+
+    /** Makes the named port stop taking messages once it has received this
+        many: every later send to it blocks, like a wedged driver, until reset(). */
+    void setStuckAfter (const std::string& name, int numMessages);
+
+    /** Messages sent to the named port over connections that its unplugging ended. */
+    int getNumLostEvents (const std::string& name);
+
     /** Writes every event received from now on to this capture file as well
         (format in CaptureFormat.h), replacing any file written so far; an empty
         path stops writing. Returns false when the file cannot be created. */
@@ -55,7 +71,7 @@ namespace VirtualMidi
         open output. */
     int getNumOpenConnections();
 
-    /** Back to no ports, nothing refused, no delay, no events and no capture
-        file. Connections that are open stay until their program closes them. */
+    /** Back to no ports, nothing refused, no delay, no unplugging, no events
+        and no capture file. Connections that are open stay until their program closes them. */
     void reset();
 }

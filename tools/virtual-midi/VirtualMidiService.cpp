@@ -138,9 +138,91 @@ void VirtualMidiService::applyOutputPorts (const std::vector<std::string>& names
             break;
         }
 
-        Client client { clientId, name, SND_SEQ_KERNEL_CLIENT, {} };
-        client.ports.push_back ({ 0, name, virtualPortCapability, virtualPortType });
-        clients.emplace (clientId++, client);
+        addVirtualPort (clientId++, name);
+    }
+
+    nextNewVirtualClient = std::max (nextNewVirtualClient, clientId);
+}
+
+void VirtualMidiService::addVirtualPort (int clientId, const std::string& name)
+{
+    Client client { clientId, name, SND_SEQ_KERNEL_CLIENT, {} };
+    client.ports.push_back ({ 0, name, virtualPortCapability, virtualPortType });
+    clients.emplace (clientId, client);
+}
+
+void VirtualMidiService::unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    unpluggings[name] = { numReceived[name] + std::max (numMessages, 0), backAfter };
+    unplugIfDue (name);
+}
+
+void VirtualMidiService::setStuckAfter (const std::string& name, int numMessages)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    stuckAfter[name] = numReceived[name] + std::max (numMessages, 0);
+}
+
+int VirtualMidiService::getNumLostEvents (const std::string& name) const
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    const auto it = numLost.find (name);
+    return it != numLost.end() ? it->second : 0;
+}
+
+/** As the kernel does when a device goes: the client leaves, and the
+    connections to it end (they are kept aside only to count what is lost). */
+void VirtualMidiService::unplugIfDue (const std::string& name)
+{
+    const auto rule = unpluggings.find (name);
+
+    if (rule == unpluggings.end() || numReceived[name] < rule->second.afterMessages)
+        return;
+
+    for (auto it = clients.begin(); it != clients.end(); ++it)
+    {
+        if (isVirtualClient (it->first) && it->second.name == name)
+        {
+            for (auto s = subscriptions.begin(); s != subscriptions.end();)
+            {
+                if (s->destination.client == it->first)
+                {
+                    endedByUnplugging.push_back (*s);
+                    s = subscriptions.erase (s);
+                }
+                else
+                {
+                    ++s;
+                }
+            }
+
+            clients.erase (it);
+            break;
+        }
+    }
+
+    if (rule->second.backAfter.has_value())
+        replugs.push_back ({ name, std::chrono::steady_clock::now() + *rule->second.backAfter });
+
+    unpluggings.erase (rule);
+}
+
+void VirtualMidiService::replugWhatIsDue()
+{
+    const auto now = std::chrono::steady_clock::now();
+
+    for (auto it = replugs.begin(); it != replugs.end();)
+    {
+        if (now >= it->when && nextNewVirtualClient < firstUserClient)
+        {
+            addVirtualPort (nextNewVirtualClient++, it->name);
+            it = replugs.erase (it);
+        }
+        else
+        {
+            ++it;
+        }
     }
 }
 
@@ -191,6 +273,15 @@ void VirtualMidiService::reset()
     // belong to the program (JUCE, for one, keeps its client while a port is open).
     const std::lock_guard<std::mutex> guard (lock);
     applyOutputPorts ({});
+    nextNewVirtualClient = firstVirtualClient;
+    endedByUnplugging.clear();
+    unpluggings.clear();
+    replugs.clear();
+    numLost.clear();
+    numReceived.clear();
+    stuckAfter.clear();
+    ++resets;
+    unstuck.notify_all();
     refusedNames.clear();
     delayPerByte = std::chrono::nanoseconds (0);
     events.clear();
@@ -215,6 +306,41 @@ void VirtualMidiService::configureFromEnvironment()
             std::fprintf (stderr, "virtual-midi: VIRTUAL_MIDI_DELAY_NS_PER_BYTE=\"%s\" is not a number of nanoseconds; no delay\n", delay);
         else
             setSendDelayPerByte (std::chrono::nanoseconds (value));
+    }
+
+    // NAME:MESSAGES or NAME:MESSAGES:BACK_AFTER_MS, ';'-separated.
+    if (const auto* unplug = std::getenv ("VIRTUAL_MIDI_UNPLUG"))
+    {
+        for (const auto& entry : splitNames (unplug))
+        {
+            const auto first = entry.find (':');
+            const auto second = entry.find (':', first == std::string::npos ? first : first + 1);
+            char* end = nullptr;
+            const auto messages = first == std::string::npos ? -1 : std::strtol (entry.c_str() + first + 1, &end, 10);
+            const auto backMs = second == std::string::npos ? -1 : std::strtol (entry.c_str() + second + 1, nullptr, 10);
+
+            if (messages < 0 || (second == std::string::npos && end != nullptr && *end != 0) || (second != std::string::npos && backMs < 0))
+                std::fprintf (stderr, "virtual-midi: VIRTUAL_MIDI_UNPLUG entry \"%s\" is not NAME:MESSAGES[:BACK_AFTER_MS]; ignored\n", entry.c_str());
+            else
+                unplugAfter (entry.substr (0, first), (int) messages,
+                             second == std::string::npos ? std::nullopt : std::optional<std::chrono::milliseconds> (backMs));
+        }
+    }
+
+    // NAME:MESSAGES, ';'-separated.
+    if (const auto* stuck = std::getenv ("VIRTUAL_MIDI_STUCK"))
+    {
+        for (const auto& entry : splitNames (stuck))
+        {
+            const auto colon = entry.find (':');
+            char* end = nullptr;
+            const auto messages = colon == std::string::npos ? -1 : std::strtol (entry.c_str() + colon + 1, &end, 10);
+
+            if (messages < 0 || *end != 0)
+                std::fprintf (stderr, "virtual-midi: VIRTUAL_MIDI_STUCK entry \"%s\" is not NAME:MESSAGES; ignored\n", entry.c_str());
+            else
+                setStuckAfter (entry.substr (0, colon), (int) messages);
+        }
     }
 
     if (const auto* path = std::getenv ("VIRTUAL_MIDI_CAPTURE"))
@@ -263,9 +389,10 @@ int VirtualMidiService::setClientName (int clientId, const char* name)
     return 0;
 }
 
-void VirtualMidiService::getSystemInfo (snd_seq_system_info_t& info) const
+void VirtualMidiService::getSystemInfo (snd_seq_system_info_t& info)
 {
     const std::lock_guard<std::mutex> guard (lock);
+    replugWhatIsDue();
     info.queues = 32;
     info.clients = maxClients;
     info.ports = maxPortsPerClient;
@@ -274,9 +401,10 @@ void VirtualMidiService::getSystemInfo (snd_seq_system_info_t& info) const
     info.currentQueues = 0;
 }
 
-int VirtualMidiService::queryNextClient (snd_seq_client_info_t& info) const
+int VirtualMidiService::queryNextClient (snd_seq_client_info_t& info)
 {
     const std::lock_guard<std::mutex> guard (lock);
+    replugWhatIsDue();
 
     // Like the kernel, the search starts after the given client, so a zeroed
     // info never finds the system client.
@@ -295,7 +423,7 @@ int VirtualMidiService::queryNextClient (snd_seq_client_info_t& info) const
     return 0;
 }
 
-int VirtualMidiService::queryNextPort (snd_seq_port_info_t& info) const
+int VirtualMidiService::queryNextPort (snd_seq_port_info_t& info)
 {
     const std::lock_guard<std::mutex> guard (lock);
     const auto* client = findClient (info.addr.client);
@@ -462,6 +590,10 @@ int VirtualMidiService::deliverDirect (int clientId, const snd_seq_event_t& even
             for (const auto& s : subscriptions)
                 if (s.toVirtualPort && sameAddress (s.sender, sender))
                     destinations.push_back (s.destinationName);
+
+            for (const auto& s : endedByUnplugging)
+                if (sameAddress (s.sender, sender))
+                    ++numLost[s.destinationName];
         }
         else if (event.dest.client != SND_SEQ_ADDRESS_BROADCAST)
         {
@@ -480,6 +612,23 @@ int VirtualMidiService::deliverDirect (int clientId, const snd_seq_event_t& even
     if (destinations.empty())
         return eventSize;
 
+    // A stuck port takes nothing more: the send never returns (until a reset).
+    {
+        std::unique_lock<std::mutex> guard (lock);
+        const auto resetsBefore = resets;
+
+        for (const auto& name : destinations)
+        {
+            const auto stuck = stuckAfter.find (name);
+
+            if (stuck != stuckAfter.end() && numReceived[name] >= stuck->second)
+            {
+                unstuck.wait (guard, [this, resetsBefore] { return resets != resetsBefore; });
+                return -EIO;
+            }
+        }
+    }
+
     // The virtual driver takes the bytes at its own pace, without the lock, so
     // the other threads carry on meanwhile.
     if (delay.count() > 0)
@@ -493,6 +642,8 @@ int VirtualMidiService::deliverDirect (int clientId, const snd_seq_event_t& even
     {
         capture.write (name, bytes.data(), bytes.size(), startNs, endNs);
         events.push_back ({ name, bytes, startNs, endNs });
+        ++numReceived[name];
+        unplugIfDue (name);
     }
 
     return eventSize;
@@ -529,12 +680,13 @@ bool VirtualMidiService::isOpenRefused (snd_seq_addr_t address) const
 
 void VirtualMidiService::removeSubscriptionsOf (snd_seq_addr_t address)
 {
-    subscriptions.erase (std::remove_if (subscriptions.begin(), subscriptions.end(),
-                                         [address] (const Subscription& s)
-                                         {
-                                             return sameAddress (s.sender, address) || sameAddress (s.destination, address);
-                                         }),
-                         subscriptions.end());
+    const auto involves = [address] (const Subscription& s)
+    {
+        return sameAddress (s.sender, address) || sameAddress (s.destination, address);
+    };
+
+    subscriptions.erase (std::remove_if (subscriptions.begin(), subscriptions.end(), involves), subscriptions.end());
+    endedByUnplugging.erase (std::remove_if (endedByUnplugging.begin(), endedByUnplugging.end(), involves), endedByUnplugging.end());
 }
 
 int VirtualMidiService::countSubscriptions (snd_seq_addr_t address, bool asSender) const

@@ -5,8 +5,10 @@
 #include "VirtualMidi.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,7 +21,8 @@
     Clients, in the order the sequencer lists them (by client number):
     - 0, "System", with its "Timer" and "Announce" ports, as on a real system;
     - from 20 on, one client per virtual output port, named like its port, in the
-      order the test gave them;
+      order the test gave them; a port that comes back after being unplugged
+      gets the next number never used before;
     - from 128 on, the clients that programs open with snd_seq_open.
 
     Everything is guarded by one mutex, so the library's functions and the
@@ -41,6 +44,9 @@ public:
     void setOutputPorts (const std::vector<std::string>& names);
     void setOpenRefused (const std::string& name, bool refused);
     void setSendDelayPerByte (std::chrono::nanoseconds delay);
+    void unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter);
+    int getNumLostEvents (const std::string& name) const;
+    void setStuckAfter (const std::string& name, int numMessages);
     bool setCaptureFile (const std::string& path);
     std::vector<VirtualMidi::Event> getEvents() const;
     void clearEvents();
@@ -57,8 +63,8 @@ public:
     void closeClient (int clientId);
     int setClientName (int clientId, const char* name);
 
-    void getSystemInfo (snd_seq_system_info_t& info) const;
-    int queryNextClient (snd_seq_client_info_t& info) const;
+    void getSystemInfo (snd_seq_system_info_t& info);
+    int queryNextClient (snd_seq_client_info_t& info);
 
     /** Finds the next port of a client. A port whose opening is refused is
         reported without a port number (snd_seq_port_info_get_port gives -1):
@@ -66,7 +72,7 @@ public:
         no device. Refusing the connection alone would not do: JUCE ignores what
         snd_seq_connect_to returns, and the only other failure it reports, that
         of snd_seq_create_simple_port, makes it leak its sequencer client. */
-    int queryNextPort (snd_seq_port_info_t& info) const;
+    int queryNextPort (snd_seq_port_info_t& info);
 
     /** Creates a port on the caller's own client; returns its number. */
     int createPort (int clientId, const char* name, unsigned int capability, unsigned int type);
@@ -121,6 +127,18 @@ private:
         bool toVirtualPort;
     };
 
+    struct Unplugging
+    {
+        int afterMessages;
+        std::optional<std::chrono::milliseconds> backAfter;
+    };
+
+    struct Replug
+    {
+        std::string name;
+        std::chrono::steady_clock::time_point when;
+    };
+
     Client* findClient (int clientId);
     const Client* findClient (int clientId) const;
     const Port* findPort (snd_seq_addr_t address) const;
@@ -128,10 +146,21 @@ private:
     void removeSubscriptionsOf (snd_seq_addr_t address);
     int countSubscriptions (snd_seq_addr_t address, bool asSender) const;
     void applyOutputPorts (const std::vector<std::string>& names);
+    void addVirtualPort (int clientId, const std::string& name);
+    void unplugIfDue (const std::string& name);
+    void replugWhatIsDue();
 
     mutable std::mutex lock;
     std::map<int, Client> clients;
     std::vector<Subscription> subscriptions;
+    std::vector<Subscription> endedByUnplugging;
+    std::map<std::string, Unplugging> unpluggings;
+    std::vector<Replug> replugs;
+    std::map<std::string, int> numLost, numReceived;
+    int nextNewVirtualClient = 20;
+    std::map<std::string, int> stuckAfter;
+    std::condition_variable unstuck;
+    int resets = 0;
     std::set<std::string> refusedNames;
     std::chrono::nanoseconds delayPerByte { 0 };
     std::vector<VirtualMidi::Event> events;

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "midi/SendResult.h"
+
+#include <juce_audio_devices/juce_audio_devices.h>
+
+//==============================================================================
+/**
+    An open MIDI output that sends whole SysEx messages, one at a time, and says
+    what became of each.
+
+    Which back end serves an output is chosen when it is opened: the framework's
+    own output where nothing better is known for the device.
+
+    Threads: opened and deleted on the message thread; send() is called on the
+    protocol thread. The owner keeps the object alive while a send runs.
+*/
+class SysexOutput
+{
+public:
+    virtual ~SysexOutput();
+
+    /** Opens the output the framework lists with this identifier; null when it
+        cannot be opened. */
+    static std::unique_ptr<SysexOutput> open (const juce::MidiDeviceInfo& device);
+
+    /** Sends one complete message and returns when it has left the host, has
+        failed, or the back end's bound has passed. */
+    virtual SendResult send (const juce::uint8* bytes, int numBytes) = 0;
+};
