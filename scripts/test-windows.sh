@@ -2,6 +2,8 @@
 # Installs the Windows program under Wine with its installer, uses the installed
 # program as a person does and uninstalls it again, checking each step:
 #
+#   - SHA256SUMS matches the packages, and the portable zip holds the program,
+#     its licence and its read-me;
 #   - the silent install (/S) puts the program, its licence and the uninstaller
 #     into C:\Program Files\Zentrik\QuilletLooperSwUpdater, a shortcut into the
 #     Start menu and the entry into the list of installed programs;
@@ -68,13 +70,16 @@ shots="$run"
 source "$root/scripts/desktop-session.sh"
 
 "$root/scripts/require-packages.sh" "The Windows program's test under Wine" \
-    wine64 xvfb xdotool imagemagick binutils python3 tesseract-ocr tesseract-ocr-eng
+    wine64 xvfb xdotool imagemagick binutils unzip python3 tesseract-ocr tesseract-ocr-eng
 
 [[ -x "$wine" ]] || fail "$wine is missing although wine64 is installed"
 
-installers=("$root"/build/packages/QuilletLooperSwUpdater-*-win64-setup.exe)
+packages="$root/build/packages"
+installers=("$packages"/QuilletLooperSwUpdater-*-win64-setup.exe)
 installer="${installers[0]}"
 [[ -f "$installer" && -f "$program" && -f "$image" ]] || fail "no installer in build/packages: run scripts/package.sh first"
+portable="${installer%-setup.exe}"
+portableName="$(basename "$portable")"
 
 # The stand-in MIDI service and the capture checker, built for this machine.
 cmake -S "$root" -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLET_BUILD_TESTS=OFF >/dev/null
@@ -145,6 +150,12 @@ reg_value()
 no_uninstall_key() { ! "$wine" reg query "$uninstallKey" >/dev/null 2>&1 </dev/null; }
 
 #==============================================================================
+check "SHA256SUMS matches the packages" bash -c "cd '$packages' && sha256sum --check --strict SHA256SUMS"
+check "the zip holds the program, its licence and its read-me" \
+    test "$(unzip -Z1 "$portable.zip" | sort | tr '\n' ' ')" \
+        = "$portableName/ $portableName/LICENSE.txt $portableName/QuilletLooperSwUpdater.exe $portableName/README.txt "
+check "the zip's program is the one built" cmp "$program" <(unzip -p "$portable.zip" "$portableName/QuilletLooperSwUpdater.exe")
+
 say "installing $(basename "$installer") ($(stat -c %s "$installer") bytes) under $("$wine" --version)"
 started=$(now_ms)
 "$wine" "$installer" /S >"$run/install.log" 2>&1 </dev/null || fail "the installer ended with status $?"
