@@ -14,8 +14,8 @@
     wait fails, as under Wine and on some virtual machines and remote sessions,
     a window keeps its first picture: the progress bar never moves. This watches
     the vertical blanks each window receives and, for a window that has had none
-    for stallMs, dispatches its pending repaints itself. Where vertical blanks
-    arrive, it only reads the clock.
+    for stallMs, dispatches its pending repaints itself every checkIntervalMs.
+    Where vertical blanks arrive, it only reads the clock.
 
     Create it on the message thread, and delete it there before the windows go.
 */
@@ -26,12 +26,14 @@ public:
         from here: six frames at 60 Hz, three at the 30 Hz of a throttled remote
         session, so a display that delivers them never gets this far even when
         the message thread is busy for a frame or two; and short enough that a
-        stalled window still answers a click without a visible lag. */
+        stalled window answers a click within a fifth of a second. */
     static constexpr juce::uint32 stallMs = 100;
 
-    /** How often the windows are looked at: the repaint rate of a stalled window,
-        20 pictures a second, plenty for a progress bar and a status line. */
-    static constexpr int checkIntervalMs = 50;
+    /** How often the windows are looked at: the repaint rate of a stalled window.
+        Ten pictures a second keep a progress bar and a status line moving; each
+        paint holds the message thread, which the upload locks before every
+        message, so where painting is slow (Wine) more of them slow the upload. */
+    static constexpr int checkIntervalMs = 100;
 
     RepaintFallback();
     ~RepaintFallback() override;
