@@ -90,6 +90,17 @@ wait_for()
 
 program_running() { kill -0 "$pid" 2>/dev/null; }
 
+# Number of messages the virtual pedal has received so far, from the capture
+# checker ($checker, $capture, $image). The checker reads the whole capture and
+# image, so long waits ask it only once a second: polling faster costs the
+# machine CPU that the upload's pacing feels.
+received()
+{
+    [[ -s "$capture" ]] || { echo 0; return; }
+    { "$checker" "$capture" "$image" 2>/dev/null || true; } \
+        | sed -n 's/^capture: .*, \([0-9][0-9]*\) events$/\1/p' | head -n 1
+}
+
 geometry_of()
 {
     eval "$(xdotool getwindowgeometry --shell "$1")"

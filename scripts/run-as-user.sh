@@ -92,16 +92,6 @@ fail()
 
 source "$(dirname "${BASH_SOURCE[0]}")/desktop-session.sh"
 
-# Number of messages the virtual pedal has received so far. The checker reads
-# the whole capture and image, so the long waits below ask it only once a
-# second: polling faster costs the machine CPU that the upload's pacing feels.
-received()
-{
-    [[ -s "$capture" ]] || { echo 0; return; }
-    { "$checker" "$capture" "$image" 2>/dev/null || true; } \
-        | sed -n 's/^capture: .*, \([0-9][0-9]*\) events$/\1/p' | head -n 1
-}
-
 # Fails at once if the program ends before that many messages went out.
 received_at_least()
 {

@@ -10,7 +10,10 @@ at about a third and two thirds of an upload and after its end, and checks it:
   end; the Help button keeps its colour.
 
     check_screens.py PANEL_X PANEL_Y UPLOADING_1.png UPLOADING_2.png FINISHED.png
+    check_screens.py --finished PANEL_X PANEL_Y SCREENSHOT.png
 
+With --finished it only tells, by its exit status, whether the screenshot shows
+the end of an upload: the bar full and update green again.
 PANEL_X and PANEL_Y are the screen position of the panel's top-left corner. The
 pointer must be off the buttons, which would otherwise be drawn as hovered.
 Needs ImageMagick's convert and tesseract.
@@ -101,7 +104,20 @@ def similar(text, expected):
     return difflib.SequenceMatcher(None, text, expected).ratio() >= TEXT_SIMILARITY
 
 
+def shows_the_end(screen):
+    colour = screen.colour(button_strip(UPDATE_BUTTON))
+    return screen.bar_fill() >= 0.97 and near(colour, UPDATE_ENABLED)
+
+
+def button_strip(area):
+    """A strip inside the button above its text, clear of its outline."""
+    return (area[0] + 8, area[1] + 3, area[2] - 16, 4)
+
+
 def main(argv):
+    if len(argv) == 5 and argv[1] == "--finished":
+        return 0 if shows_the_end(Screen(argv[4], int(argv[2]), int(argv[3]))) else 1
+
     if len(argv) != 6:
         raise SystemExit(__doc__)
 
@@ -122,7 +138,7 @@ def main(argv):
     for screen, area, expected, what in ((second, UPDATE_BUTTON, UPDATE_DISABLED, "update greyed out during the upload"),
                                          (finished, UPDATE_BUTTON, UPDATE_ENABLED, "update green at the end"),
                                          (finished, HELP_BUTTON, HELP, "Help in its own colour at the end")):
-        colour = screen.colour((area[0] + 8, area[1] + 3, area[2] - 16, 4))
+        colour = screen.colour(button_strip(area))
         checks.expect(what, near(colour, expected), f"{colour}, expected {expected}")
 
     print(f"screenshots: {checks.passed} passed, {checks.failed} failed")
