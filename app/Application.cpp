@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "app/MainWindow.h"
+#include "app/RepaintFallback.h"
 #include "ui/UpdaterLookAndFeel.h"
 
 Application::Application() = default;
@@ -19,10 +20,17 @@ void Application::initialise (const juce::String& commandLine)
     mainWindow->centreWithSize (MainWindow::width, MainWindow::height);
     mainWindow->setVisible (true);
     mainWindow->setResizeLimits (MainWindow::width, MainWindow::height, MainWindow::width, MainWindow::height);
+
+   #if JUCE_WINDOWS
+    repaintFallback = std::make_unique<RepaintFallback>();
+   #endif
 }
 
 void Application::shutdown()
 {
+   #if JUCE_WINDOWS
+    repaintFallback.reset();
+   #endif
     mainWindow.reset();
 
     juce::LookAndFeel::setDefaultLookAndFeel (nullptr);

@@ -5,6 +5,10 @@
 class MainWindow;
 class UpdaterLookAndFeel;
 
+#if JUCE_WINDOWS
+class RepaintFallback;
+#endif
+
 //==============================================================================
 /**
     The application object: answers the framework's questions about the program,
@@ -35,6 +39,11 @@ private:
     std::unique_ptr<UpdaterLookAndFeel> lookAndFeel;
 
     std::unique_ptr<MainWindow> mainWindow;
+
+   #if JUCE_WINDOWS
+    // Paints the windows where vertical blanks never arrive; goes before them.
+    std::unique_ptr<RepaintFallback> repaintFallback;
+   #endif
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Application)
 };

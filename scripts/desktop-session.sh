@@ -1,10 +1,72 @@
-# Helpers for the scripts that use the updater's window as a person would
-# (run-as-user.sh, test-windows.sh). Sourced, not run. The sourcing script
-# defines say and fail, and sets shots (the screenshot folder), pid (the
-# program), frameLeft and frameTop (the panel's offset in the window) and,
-# once the window is found, winX and winY.
+# Helpers for the scripts that run the updater's windows: the X server's screen
+# for every headless run (test.sh, sanitizers.sh), using the window as a person
+# would (run-as-user.sh, test-windows.sh), and the checks of what the packages
+# install (test-windows.sh, test-deb.sh). Sourced, not run.
+#
+# The window helpers expect the sourcing script to define say and fail, and to
+# set shots (the screenshot folder), title (the main window's title), log (the
+# program's output), pid (the program, once started), frameLeft and frameTop
+# (the panel's offset in the window). wait_for_main_window sets wid, winX,
+# winY, winW and winH.
+
+# The screen of every headless X server: room for the 650 x 400 window and the
+# help window centred on it.
+xvfbScreen="1280x1024x24"
+
+# xvfb_run COMMAND...: runs the command on an X server of its own.
+xvfb_run() { xvfb-run -a -s "-screen 0 $xvfbScreen" "$@"; }
+
+# start_xvfb FOLDER: starts an X server of its own for the rest of the script,
+# in the background (xvfbPid), and exports its DISPLAY once it is ready. Its
+# log goes into FOLDER.
+start_xvfb()
+{
+    local folder="$1" i
+    Xvfb -displayfd 3 -screen 0 "$xvfbScreen" -nolisten tcp 3>"$folder/display" >"$folder/xvfb.log" 2>&1 &
+    xvfbPid=$!
+
+    # Xvfb writes the number of the free display it took once it is ready.
+    for (( i = 0; i < 200; ++i )); do
+        grep -q '^[0-9][0-9]*$' "$folder/display" 2>/dev/null && break
+        kill -0 "$xvfbPid" 2>/dev/null || fail "Xvfb did not start (see $folder/xvfb.log)"
+        sleep 0.1
+    done
+    grep -q '^[0-9][0-9]*$' "$folder/display" || fail "Xvfb did not report its display"
+    export DISPLAY=":$(cat "$folder/display")"
+}
 
 now_ms() { date +%s%3N; }
+
+# check [--show] DESCRIPTION COMMAND...: runs the command as one check, says
+# its verdict and counts it. A failed check shows the command's output (with
+# --show, a passed one too) and the run goes on; checks_done says the count
+# and fails if any check did.
+checksPassed=0
+checksFailed=0
+
+check()
+{
+    local show=false what output
+    [[ "$1" == --show ]] && { show=true; shift; }
+    what="$1"
+    shift
+
+    if output="$("$@" 2>&1)"; then
+        checksPassed=$(( checksPassed + 1 ))
+        say "ok    $what"
+        ! $show || [[ -z "$output" ]] || sed 's/^/          /' <<<"$output"
+    else
+        checksFailed=$(( checksFailed + 1 ))
+        say "FAIL  $what" >&2
+        [[ -z "$output" ]] || sed 's/^/          /' <<<"$output" >&2
+    fi
+}
+
+checks_done()
+{
+    say "checks: $checksPassed passed, $checksFailed failed"
+    (( checksFailed == 0 ))
+}
 
 screenshot()
 {
@@ -28,16 +90,66 @@ wait_for()
 
 program_running() { kill -0 "$pid" 2>/dev/null; }
 
+# Number of messages the virtual pedal has received so far, from the capture
+# checker ($checker, $capture, $image). The checker reads the whole capture and
+# image, so long waits ask it only once a second: polling faster costs the
+# machine CPU that the upload's pacing feels.
+received()
+{
+    [[ -s "$capture" ]] || { echo 0; return; }
+    { "$checker" "$capture" "$image" 2>/dev/null || true; } \
+        | sed -n 's/^capture: .*, \([0-9][0-9]*\) events$/\1/p' | head -n 1
+}
+
 geometry_of()
 {
     eval "$(xdotool getwindowgeometry --shell "$1")"
     echo "$X $Y $WIDTH $HEIGHT"
 }
 
+# The main window, found by its title; a program that ends first fails the run
+# at once, with its output and the hint in windowHint.
+window_or_exit()
+{
+    wid="$(xdotool search --name "^${title}\$" 2>/dev/null | head -n 1)"
+    [[ -n "$wid" ]] && return 0
+    program_running && return 1
+    cat "$log" >&2
+    fail "the program ended before showing its window${windowHint:+ ($windowHint)}"
+}
+
+# wait_for_main_window TIMEOUT_S: waits for the main window, reads where it is
+# and checks its size.
+wait_for_main_window()
+{
+    wait_for "the window \"$title\"" "$1" window_or_exit
+    sleep 1
+    read -r winX winY winW winH < <(geometry_of "$wid")
+    say "window \"$title\" ($wid) at $winX,$winY size ${winW}x${winH}"
+    [[ "${winW}x${winH}" == "650x400" ]] || fail "the window is ${winW}x${winH}, not 650x400"
+}
+
 click_at()    { xdotool mousemove --sync "$1" "$2" click 1; }
 
 # Clicks at a point of the panel, given in panel coordinates.
 click_panel() { click_at $(( winX + frameLeft + $1 )) $(( winY + frameTop + $2 )); }
+
+# close_and_wait: clicks the close button at the right end of the main window's
+# title bar and waits for the program to end (20 s at most). Sets closeMs, the
+# time from the click to the end, and status, the program's exit status.
+close_and_wait()
+{
+    local clicked
+    clicked=$(now_ms)
+    click_at $(( winX + winW - 20 )) $(( winY + 17 ))
+
+    while program_running; do
+        (( $(now_ms) - clicked < 20000 )) || fail "the program did not end within 20 s of the close click"
+        sleep 0.01
+    done
+    closeMs=$(( $(now_ms) - clicked ))
+    wait "$pid" && status=0 || status=$?
+}
 
 # STEP1: opens the output selector (panel 10,125 to 632,155) and picks the last
 # item of its list, the pedal (below "(Disconnected)" and a separator).

@@ -6,42 +6,45 @@
 # checks what the virtual pedal received against the image. Screenshots are
 # taken before, during and after the upload and of the help window.
 #
-#   scripts/run-as-user.sh [--close-during-upload] PROGRAM|BUILD_DIR SCREENSHOT_DIR
+#   scripts/run-as-user.sh [--close-during-upload] [--program PROGRAM] BUILD_DIR SCREENSHOT_DIR
 #
-# With --close-during-upload the window is closed while the upload runs
-# instead, and the time from the close click to the end of the process is
-# measured (the close waits for the upload thread for at most 5000 ms).
+# BUILD_DIR holds the stand-in MIDI service, the capture checker and the image;
+# the program is the one built there unless --program names another (the
+# installed one, say). With --close-during-upload the window is closed while the
+# upload runs instead, and the time from the close click to the end of the
+# process is measured (the close waits for the upload thread for at most 5000 ms).
 #
 # Needs DISPLAY (for example under xvfb-run), xdotool and ImageMagick's import.
 set -euo pipefail
 
 usage()
 {
-    echo "usage: $0 [--close-during-upload] PROGRAM|BUILD_DIR SCREENSHOT_DIR" >&2
+    echo "usage: $0 [--close-during-upload] [--program PROGRAM] BUILD_DIR SCREENSHOT_DIR" >&2
     exit 2
 }
 
 closeDuringUpload=false
+program=""
 
-if [[ "${1:-}" == "--close-during-upload" ]]; then
-    closeDuringUpload=true
-    shift
-fi
+while [[ "${1:-}" == --* ]]; do
+    case "$1" in
+        --close-during-upload) closeDuringUpload=true; shift ;;
+        --program) [[ $# -ge 2 ]] || usage; program="$2"; shift 2 ;;
+        *) usage ;;
+    esac
+done
 
-[[ $# -eq 2 ]] || usage
+[[ $# -eq 2 && -d "$1" ]] || usage
 
-# The program lies at BUILD_DIR/QuilletLooperSwUpdater_artefacts/<config>/.
-if [[ -d "$1" ]]; then
-    build="$(cd "$1" && pwd)"
-    program="$(find "$build/QuilletLooperSwUpdater_artefacts" -maxdepth 2 -type f -name QuilletLooperSwUpdater -perm -u+x | head -n 1)"
-else
-    program="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
-    build="$(cd "$(dirname "$program")/../.." && pwd)"
-fi
-
+build="$(cd "$1" && pwd)"
 shots="$2"
 
-[[ -n "$program" && -x "$program" ]] || { echo "no updater program found from $1" >&2; exit 2; }
+# The built program lies at BUILD_DIR/QuilletLooperSwUpdater_artefacts/<config>/.
+if [[ -z "$program" ]]; then
+    program="$(find "$build/QuilletLooperSwUpdater_artefacts" -maxdepth 2 -type f -name QuilletLooperSwUpdater -perm -u+x | head -n 1)"
+fi
+
+[[ -n "$program" && -x "$program" ]] || { echo "no updater program found${program:+ at $program}" >&2; exit 2; }
 [[ -n "${DISPLAY:-}" ]] || { echo "DISPLAY is not set: run this on an X display (for example under xvfb-run)" >&2; exit 2; }
 
 preload="$build/tools/virtual-midi/libvirtual-midi.so"
@@ -89,17 +92,6 @@ fail()
 
 source "$(dirname "${BASH_SOURCE[0]}")/desktop-session.sh"
 
-# Number of messages the virtual pedal has received so far. The checker reads
-# the whole capture and image, so the long waits below ask it only once a
-# second: polling faster costs the machine CPU that the upload's pacing feels.
-received()
-{
-    [[ -s "$capture" ]] || { echo 0; return; }
-    { "$checker" "$capture" "$image" 2>/dev/null || true; } \
-        | sed -n 's/^capture: .*, \([0-9][0-9]*\) events$/\1/p' | head -n 1
-}
-
-window_found()      { wid="$(xdotool search --name "^${title}\$" 2>/dev/null | head -n 1)"; [[ -n "$wid" ]]; }
 # Fails at once if the program ends before that many messages went out.
 received_at_least()
 {
@@ -128,20 +120,8 @@ say "starting $program"
 pid=$!
 trap 'if kill -0 $pid 2>/dev/null; then kill $pid; fi' EXIT
 
-wid=""
-window_or_exit()
-{
-    window_found && return 0
-    program_running && return 1
-    cat "$log" >&2
-    fail "the program ended before showing its window (another instance running holds the single-instance lock in /var/tmp)"
-}
-wait_for "the window \"$title\"" 20 window_or_exit
-sleep 0.5
-
-read -r winX winY winW winH < <(geometry_of "$wid")
-say "window $wid at $winX,$winY size ${winW}x${winH}"
-[[ "${winW}x${winH}" == "650x400" ]] || fail "the window is ${winW}x${winH}, not 650x400"
+windowHint="is another instance running? it holds the single-instance lock in /var/tmp"
+wait_for_main_window 20
 xwininfo -id "$wid" | grep -E "Width|Height" | sed 's/^ */run-as-user: xwininfo /'
 
 screenshot 01-start
@@ -161,21 +141,12 @@ if $closeDuringUpload; then
     screenshot 04-during-upload
 
     before=$(received)
-    closeClick=$(now_ms)
-    # The close button sits at the right end of the title bar.
-    xdotool mousemove --sync $(( winX + winW - 20 )) $(( winY + 17 )) click 1
-
-    while program_running; do
-        (( $(now_ms) - closeClick < 20000 )) || fail "the program did not end within 20 s of the close click"
-        sleep 0.01
-    done
-    exited=$(now_ms)
-    wait "$pid" && status=0 || status=$?
+    close_and_wait
     trap - EXIT
 
     after=$(received)
     say "closed during the upload: $before messages before the close click, $after in all"
-    say "close click to process exit: $(( exited - closeClick )) ms (exit status $status)"
+    say "close click to process exit: $closeMs ms (exit status $status)"
     (( after < imageMessages )) || fail "the whole image went out although the window was closed during the upload"
     (( status == 0 )) || fail "the program ended with status $status"
     exit 0
@@ -211,16 +182,8 @@ for round in 1 2; do
     wait_for "the help window to hide" 5 help_hidden
 done
 
-# Close with the close button at the right end of the title bar.
-closeClick=$(now_ms)
-xdotool mousemove --sync $(( winX + winW - 20 )) $(( winY + 17 )) click 1
-
-while program_running; do
-    (( $(now_ms) - closeClick < 20000 )) || fail "the program did not end within 20 s of the close click"
-    sleep 0.01
-done
-say "close click to process exit: $(( $(now_ms) - closeClick )) ms"
-wait "$pid" && status=0 || status=$?
+close_and_wait
+say "close click to process exit: $closeMs ms"
 trap - EXIT
 (( status == 0 )) || fail "the program ended with status $status"
 

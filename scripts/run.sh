@@ -31,16 +31,30 @@ rm -f "$capture"
 echo "No MIDI sequencer on this machine: the updater runs over a stand-in MIDI service."
 echo "Choose \"Virtual Pedal\" under STEP1, then press update."
 
+status=0
 LD_PRELOAD="$build/tools/virtual-midi/libvirtual-midi.so" \
 VIRTUAL_MIDI_PORTS="Virtual Pedal" \
 VIRTUAL_MIDI_CAPTURE="$capture" \
-    "$program" || true
+    "$program" || status=$?
+
+if (( status > 128 )); then
+    echo "The updater crashed: it ended on signal $(kill -l $(( status - 128 )))." >&2
+elif (( status != 0 )); then
+    echo "The updater ended with status $status." >&2
+fi
 
 # The capture starts with a 16-byte header; anything beyond it is a message.
+# What arrived is checked whether the program ended well or not; the run fails
+# on either.
 if [[ -f "$capture" && $(stat -c %s "$capture") -gt 16 ]]; then
     echo
     echo "What the virtual pedal received:"
-    "$build/tools/capture-check/quillet-capture-check" "$capture" "$build/firmware/development-image.syx"
+    checked=0
+    "$build/tools/capture-check/quillet-capture-check" "$capture" "$build/firmware/development-image.syx" \
+        || checked=$?
+    (( status != 0 )) || status=$checked
 else
     echo "The virtual pedal received nothing."
 fi
+
+exit "$status"

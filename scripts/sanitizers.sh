@@ -34,4 +34,5 @@ scripts/install-deps.sh --test
 cmake --preset "$preset"
 cmake --build --preset "$preset"
 
-xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset "$preset"
+source scripts/desktop-session.sh
+xvfb_run ctest --preset "$preset"

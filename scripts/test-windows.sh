@@ -1,24 +1,33 @@
 #!/usr/bin/env bash
-# Uses the Windows program under Wine the way a person does, with real mouse
-# clicks on its own X display, over the stand-in MIDI service with one port,
-# "Virtual Pedal" (Wine's MIDI driver goes through the ALSA sequencer, which the
-# stand-in replaces when preloaded): checks the window's title and size,
-# chooses the pedal under STEP1, presses update, waits for the whole image,
-# closes the program with its close button and checks what the virtual pedal
-# received: every message, byte for byte, in order, never closer than 15 ms.
+# Installs the Windows program under Wine with its installer, uses the installed
+# program as a person does and uninstalls it again, checking each step:
+#
+#   - SHA256SUMS matches the packages, and the portable zip holds the program,
+#     its licence and its read-me;
+#   - the silent install (/S) puts the program, its licence and the uninstaller
+#     into C:\Program Files\Zentrik\QuilletLooperSwUpdater, a shortcut into the
+#     Start menu and the entry into the list of installed programs;
+#   - the installed program, started from there over the stand-in MIDI service
+#     with one port, "Virtual Pedal" (Wine's MIDI driver goes through the ALSA
+#     sequencer, which the stand-in replaces when preloaded), is used with real
+#     clicks on its own X display: the window's title and size, the pedal chosen
+#     under STEP1, update pressed. Screenshots during the upload and at its end
+#     show what the user sees (tests/windows/check_screens.py reads them: the
+#     bar's fill growing, the status line, the button colours), and the capture
+#     checker verifies what the virtual pedal received: every message, byte for
+#     byte, in order, never closer than 15 ms;
+#   - the silent uninstall, run as the entry's QuietUninstallString says,
+#     leaves no file, shortcut or registry key behind.
 #
 #   scripts/test-windows.sh
 #
-# Run scripts/build-windows.sh first. Everything the run makes stays under
-# build/windows: the Wine prefix (wine-prefix/, made once with wineboot), and in
-# wine-run/ the screenshots, the program's log and the capture.
+# Run scripts/package.sh first: it builds the program and the installer.
+# Everything the run makes stays under build/windows: the Wine prefix
+# (wine-prefix/, made once with wineboot), and in wine-run/ the screenshots,
+# the logs and the capture.
 #
-# Debian's Wine 8.0 has no vertical blank (DXGI's WaitForVBlank is a stub), and
-# JUCE on Windows repaints on vertical blanks, so under Wine the window keeps its
-# first picture: clicks, MIDI and the upload work, but the screenshots cannot
-# show the selection or the progress. What the pedal received is the evidence.
-# Wine 8.0's MIDI driver may also fault as the process exits after a device was
-# used; that fault alone is told apart and excused (see the close below).
+# Wine 8.0's MIDI driver may fault as the process exits after a device was used;
+# that fault alone is told apart and excused (see the close below).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -34,9 +43,20 @@ wineserver=/usr/lib/wine/wineserver
 export WINEPREFIX="$build/wine-prefix"
 export WINEDEBUG=-all
 # No Mono or Gecko: the program needs neither, and their installers would ask.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No menu entries on this machine for the shortcuts the installer makes.
+export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 
 title="Quillet Q7 version 1.3.00 Build 89"
+imageMessages=3065
+
+# Where the installer puts things, as Windows names them and as seen from here.
+drive="$WINEPREFIX/drive_c"
+installDir='C:\Program Files\Zentrik\QuilletLooperSwUpdater'
+installedProgram="$installDir\\QuilletLooperSwUpdater.exe"
+unixInstallDir="$drive/Program Files/Zentrik/QuilletLooperSwUpdater"
+unixMakerDir="$drive/Program Files/Zentrik"
+shortcut="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/Quillet Q7 Firmware Updater.lnk"
+uninstallKey='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\QuilletLooperSwUpdater'
 
 # JUCE's own title bar (26 px) inside its 4 px resizable border: the panel's
 # (0, 0) lies 4 px right of and 30 px below the window's corner.
@@ -51,10 +71,16 @@ shots="$run"
 source "$root/scripts/desktop-session.sh"
 
 "$root/scripts/require-packages.sh" "The Windows program's test under Wine" \
-    wine64 xvfb xdotool imagemagick
+    wine64 xvfb xdotool imagemagick binutils unzip python3 tesseract-ocr tesseract-ocr-eng
 
 [[ -x "$wine" ]] || fail "$wine is missing although wine64 is installed"
-[[ -f "$program" && -f "$image" ]] || fail "no Windows program in $build: run scripts/build-windows.sh first"
+
+packages="$root/build/packages"
+installers=("$packages"/QuilletLooperSwUpdater-*-win64-setup.exe)
+installer="${installers[0]}"
+[[ -f "$installer" && -f "$program" && -f "$image" ]] || fail "no installer in build/packages: run scripts/package.sh first"
+portable="${installer%-setup.exe}"
+portableName="$(basename "$portable")"
 
 # The stand-in MIDI service and the capture checker, built for this machine.
 cmake -S "$root" -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLET_BUILD_TESTS=OFF >/dev/null
@@ -68,10 +94,6 @@ capture="$run/virtual-pedal.capture"
 log="$run/program.log"
 
 #==============================================================================
-# An X display of its own.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$run/display" >"$run/xvfb.log" 2>&1 &
-xvfbPid=$!
-
 pid=""
 cleanup()
 {
@@ -81,14 +103,7 @@ cleanup()
 }
 trap cleanup EXIT
 
-# Xvfb writes the number of the free display it took once it is ready.
-for (( i = 0; i < 200; ++i )); do
-    grep -q '^[0-9][0-9]*$' "$run/display" 2>/dev/null && break
-    kill -0 "$xvfbPid" 2>/dev/null || fail "Xvfb did not start (see $run/xvfb.log)"
-    sleep 0.1
-done
-grep -q '^[0-9][0-9]*$' "$run/display" || fail "Xvfb did not report its display"
-export DISPLAY=":$(cat "$run/display")"
+start_xvfb "$run"
 
 # The prefix is made once. Windows are left unmanaged: Xvfb has no window
 # manager, and Wine would wait for one on every window it hides.
@@ -99,6 +114,13 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
     "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$run/wineboot.log" 2>&1 </dev/null
     "$wineserver" -w
     say "Wine prefix ready in $(( $(now_ms) - started )) ms"
+fi
+
+# A run that failed half-way may have left its installation behind.
+if [[ -e "$unixInstallDir/uninstall.exe" ]]; then
+    say "uninstalling what an earlier run left"
+    "$wine" "$unixInstallDir/uninstall.exe" /S </dev/null >/dev/null 2>&1 || true
+    "$wineserver" -w
 fi
 
 # Wine's own processes start first, without the stand-in: only the program
@@ -116,107 +138,179 @@ desktop_running()
     done
     return 1
 }
-
-for (( i = 0; i < 300; ++i )); do
-    desktop_running && break
-    sleep 0.1
-done
-desktop_running || fail "Wine's desktop process did not start"
+wait_for "Wine's desktop process" 30 desktop_running
 sleep 1
+
+# reg_value NAME: a value of the program's entry in the list of installed
+# programs, as `reg query` shows it (a DWORD in hexadecimal).
+reg_value()
+{
+    "$wine" reg query "$uninstallKey" /v "$1" 2>/dev/null </dev/null | tr -d '\r' \
+        | sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
+}
+no_uninstall_key() { ! "$wine" reg query "$uninstallKey" >/dev/null 2>&1 </dev/null; }
+
+#==============================================================================
+check "SHA256SUMS matches the packages" bash -c "cd '$packages' && sha256sum --check --strict SHA256SUMS"
+check "the zip holds the program, its licence and its read-me" \
+    test "$(unzip -Z1 "$portable.zip" | sort | tr '\n' ' ')" \
+        = "$portableName/ $portableName/LICENSE.txt $portableName/QuilletLooperSwUpdater.exe $portableName/README.txt "
+check "the zip's program is the one built" cmp "$program" <(unzip -p "$portable.zip" "$portableName/QuilletLooperSwUpdater.exe")
+
+say "installing $(basename "$installer") ($(stat -c %s "$installer") bytes) under $("$wine" --version)"
+started=$(now_ms)
+"$wine" "$installer" /S >"$run/install.log" 2>&1 </dev/null || fail "the installer ended with status $?"
+say "silent install took $(( $(now_ms) - started )) ms"
+
+installedFiles="$(cd "$unixInstallDir" 2>/dev/null && find . -type f | sort | tr '\n' ' ')"
+# The entry counts the installed files' bytes in whole KiB.
+installedKiB=$(( $(cat "$unixInstallDir"/* 2>/dev/null | wc -c) / 1024 ))
+version="$(basename "$installer" | sed 's/^QuilletLooperSwUpdater-\(.*\)-win64-setup.exe$/\1/')"
+
+check "the installed files are the program, its licence and the uninstaller" \
+    test "$installedFiles" = "./LICENSE.txt ./QuilletLooperSwUpdater.exe ./uninstall.exe "
+check "the installed program is the one built" cmp "$program" "$unixInstallDir/QuilletLooperSwUpdater.exe"
+check "the Start-menu shortcut starts the installed program" \
+    grep -qiF "$installedProgram" <<<"$(strings -a "$shortcut"; strings -a -el "$shortcut")"
+check "the entry's DisplayName" test "$(reg_value DisplayName)" = "Quillet Q7 Firmware Updater"
+check "the entry's DisplayVersion" test "$(reg_value DisplayVersion)" = "$version"
+check "the entry's Publisher" test "$(reg_value Publisher)" = "Zentrik"
+check "the entry's DisplayIcon" test "$(reg_value DisplayIcon)" = "$installedProgram,0"
+check "the entry's InstallLocation" test "$(reg_value InstallLocation)" = "$installDir"
+check "the entry's UninstallString" test "$(reg_value UninstallString)" = "\"$installDir\\uninstall.exe\""
+check "the entry's QuietUninstallString" test "$(reg_value QuietUninstallString)" = "\"$installDir\\uninstall.exe\" /S"
+check "the entry's EstimatedSize is the installed KiB ($installedKiB)" \
+    test "$(( $(reg_value EstimatedSize) ))" -eq "$installedKiB"
+check "the entry offers no change or repair" test "$(reg_value NoModify) $(reg_value NoRepair)" = "0x1 0x1"
 
 #==============================================================================
 # The capture's size in bytes. Watching it costs next to nothing, so the
 # watcher takes no processor time from the upload it watches.
-capture_size()      { stat -c %s "$capture" 2>/dev/null || echo 0; }
+capture_size()  { stat -c %s "$capture" 2>/dev/null || echo 0; }
+imageBytes=$(stat -c %s "$image")
 
-wid=""
-window_or_exit()
-{
-    wid="$(xdotool search --name "^${title}\$" 2>/dev/null | head -n 1)"
-    [[ -n "$wid" ]] && return 0
-    program_running && return 1
-    cat "$log" >&2
-    fail "the program ended before showing its window"
-}
-
-
-#==============================================================================
-say "starting $program under $("$wine" --version)"
+say "starting $installedProgram"
 # The log keeps Wine's exceptions and thread names: enough to tell a crash of
 # the program from the one of Wine's MIDI driver at exit (below).
 LD_PRELOAD="$preload" \
 VIRTUAL_MIDI_PORTS="Virtual Pedal" \
 VIRTUAL_MIDI_CAPTURE="$capture" \
 WINEDEBUG="-all,+seh,+thread" \
-    "$wine" "$program" >"$log" 2>&1 </dev/null &
+    "$wine" "$installedProgram" >"$log" 2>&1 </dev/null &
 pid=$!
 
-wait_for "the window \"$title\"" 60 window_or_exit
-sleep 1
-
-read -r winX winY winW winH < <(geometry_of "$wid")
-say "window \"$title\" at $winX,$winY size ${winW}x${winH}"
-[[ "${winW}x${winH}" == "650x400" ]] || fail "the window is ${winW}x${winH}, not 650x400"
+wait_for_main_window 60
 screenshot 01-start
 
 # STEP1: Wine's "Virtual Pedal - Virtual Pedal", the last item of the list.
 choose_last_output
 sleep 1
+screenshot 03-ready
 
-# STEP2: the update button (panel 538,215, 94 x 30).
+# STEP2: the update button (panel 538,215, 94 x 30). The pointer then leaves
+# the panel, so that no button is drawn as hovered.
 emptySize=$(capture_size)
 uploadStart=$(now_ms)
 click_panel 585 230
-capture_grew() { (( $(capture_size) > emptySize )); }
-wait_for "the first message" 15 capture_grew
+xdotool mousemove --sync 5 5
 
-# Messages follow each other every 15 ms or so: once the capture has not grown
-# for 3 s the upload is over, whole or not (the checker tells which).
+# capture_reached FRACTION_PERCENT: the capture holds at least that share of the image's bytes.
+capture_reached() { (( $(capture_size) - emptySize >= imageBytes * $1 / 100 )); }
+capture_grew()    { (( $(capture_size) > emptySize )); }
+wait_for "the first message" 60 capture_grew
+poll=0.5 wait_for "a third of the image" 300 capture_reached 33
+screenshot 04-uploading
+poll=0.5 wait_for "two thirds of the image" 300 capture_reached 67
+screenshot 05-uploading
+
+# The upload is over once the virtual pedal has every message, or the program
+# has ended. Under Wine on a busy machine it can stall for seconds, so the
+# checker counts the messages whenever the capture has not grown since the last
+# look; the time limit is only a safety net.
 lastSize=-1
-lastGrowth=$(now_ms)
-while (( $(now_ms) - lastGrowth < 3000 )); do
-    (( $(now_ms) - uploadStart < 300000 )) || fail "the upload still runs 300 s after the update click"
+upload_over()
+{
+    local size
     size=$(capture_size)
-    if (( size != lastSize )); then
-        lastSize=$size
-        lastGrowth=$(now_ms)
-    fi
+    (( size != lastSize )) && { lastSize=$size; return 1; }
+    ! program_running || (( $(received) >= imageMessages ))
+}
+poll=1 wait_for "the end of the upload" 900 upload_over
+say "the upload ended $(( $(now_ms) - uploadStart )) ms after the update click, with $(received) messages"
+
+# The final picture: the status line and the button change once the last
+# message's interval has passed, and the next repaint shows them. The time
+# limit is a safety net; the checks below say what a late picture lacks.
+final_picture()
+{
+    import -window root "$run/06-finished.png" \
+        && /usr/bin/python3 "$root/tests/windows/check_screens.py" --finished \
+               $(( winX + frameLeft )) $(( winY + frameTop )) "$run/06-finished.png" >/dev/null
+}
+for (( i = 0; i < 60; ++i )); do
+    final_picture && break
     sleep 0.5
 done
-say "the capture stopped growing $(( lastGrowth - uploadStart )) ms after the update click, at $lastSize bytes"
+say "screenshot $run/06-finished.png"
 
-# The close button sits at the right end of the title bar.
-closeClick=$(now_ms)
-click_at $(( winX + winW - 20 )) $(( winY + 17 ))
+check --show "the screenshots show the bar moving, the final status and the button colours" \
+    /usr/bin/python3 "$root/tests/windows/check_screens.py" $(( winX + frameLeft )) $(( winY + frameTop )) \
+        "$run/04-uploading.png" "$run/05-uploading.png" "$run/06-finished.png"
 
-while program_running; do
-    (( $(now_ms) - closeClick < 20000 )) || fail "the program did not end within 20 s of the close click"
-    sleep 0.05
-done
-wait "$pid" && status=0 || status=$?
+close_and_wait
 pid=""
-say "close click to process exit: $(( $(now_ms) - closeClick )) ms (exit status $status)"
+say "close click to process exit: $closeMs ms (exit status $status)"
 
 # Wine 8.0's ALSA MIDI driver can fault at process exit, once a MIDI device has
 # been used: its notify thread returns into the driver while the driver is
 # being unloaded, and the process ends on SIGSEGV. That fault alone is
 # excused; any other fault, or another status, fails.
-if (( status != 0 )); then
+program_ended_well()
+{
+    (( status == 0 )) && return 0
+
+    local notifyThread faults
     notifyThread="$(sed -n 's/^\([0-9a-f]*\):trace:thread:SetThreadDescription .*L"winealsa_midi_notify".*/\1/p' "$log" | head -n 1)"
     faults="$(grep -E '^[0-9a-f]+:trace:seh:[a-z_]+ code=c' "$log" || true)"
 
     if (( status == 139 )) && [[ -n "$notifyThread" && -n "$faults" ]] && ! grep -qv "^${notifyThread}:" <<<"$faults"; then
-        say "the process ended on the known fault of Wine's MIDI driver at exit (thread winealsa_midi_notify)"
-    else
-        [[ -n "$faults" ]] && echo "$faults" >&2
-        fail "the program ended with status $status"
+        echo "the process ended on the known fault of Wine's MIDI driver at exit (thread winealsa_midi_notify)"
+        return 0
     fi
-fi
+    echo "the program ended with status $status"
+    echo "$faults"
+    return 1
+}
+check --show "the program ended well" program_ended_well
 
 # The stand-in stamps a message when Wine's MIDI driver hands it to the
 # sequencer, at the end of Wine's own path from the program's send (winmm, the
 # driver, the switch to Unix code). The program counts the interval after a
 # short send from the moment the send returned, so the 15 ms floor holds there
 # too.
-say "checking what the virtual pedal received"
-"$checker" "$capture" "$image"
+check --show "the virtual pedal received the whole image, unchanged and paced" "$checker" "$capture" "$image"
+
+#==============================================================================
+# The uninstaller copies itself to the temporary folder and goes on from there,
+# so its end is the end of every process in the prefix: the desktop goes first.
+quiet="$(reg_value QuietUninstallString)"
+[[ "$quiet" =~ ^\"([^\"]+)\"\ (.*)$ ]] || fail "the QuietUninstallString $quiet is not a quoted program and its arguments"
+"$wineserver" -k
+started=$(now_ms)
+"$wine" "${BASH_REMATCH[1]}" ${BASH_REMATCH[2]} >"$run/uninstall.log" 2>&1 </dev/null || fail "the uninstaller ended with status $?"
+"$wineserver" -w
+say "silent uninstall took $(( $(now_ms) - started )) ms, until Wine's last process ended"
+
+# Wine writes the registry to its files once its server has ended.
+leftover_files()    { find "$drive" \( -iname '*quillet*' -o -iname '*zentrik*' \) -print; }
+leftover_registry() { grep -il 'quillet\|zentrik' "$WINEPREFIX"/*.reg || true; }
+
+check "the installation folder is gone" test ! -e "$unixInstallDir"
+check "the maker's folder is gone" test ! -e "$unixMakerDir"
+check "the Start-menu shortcut is gone" test ! -e "$shortcut"
+check "the entry is gone from the list of installed programs" no_uninstall_key
+check "no file on drive C names the program or its maker" test -z "$(leftover_files)"
+check "no registry key or value names them" test -z "$(leftover_registry)"
+"$wineserver" -k
+
+checks_done

@@ -1,0 +1,149 @@
+#!/usr/bin/python3
+"""Reads what the user sees from three screenshots of the update panel, taken
+at about a third and two thirds of an upload and after its end, and checks it:
+
+- the progress bar's fill grows from the first screenshot to the second and
+  fills the bar at the end;
+- the status line above the bar says the upload is running, then that it is
+  complete (read with tesseract);
+- the update button is greyed out during the upload and green again at the
+  end; the Help button keeps its colour.
+
+    check_screens.py PANEL_X PANEL_Y UPLOADING_1.png UPLOADING_2.png FINISHED.png
+    check_screens.py --finished PANEL_X PANEL_Y SCREENSHOT.png
+
+With --finished it only tells, by its exit status, whether the screenshot shows
+the end of an upload: the bar full and update green again.
+PANEL_X and PANEL_Y are the screen position of the panel's top-left corner. The
+pointer must be off the buttons, which would otherwise be drawn as hovered.
+Needs ImageMagick's convert and tesseract.
+"""
+
+import difflib
+import statistics
+import subprocess
+import sys
+
+# The panel's layout (ui/ContentComp.cpp), in panel coordinates: x, y, width, height.
+BAR = (10, 215, 528, 30)
+STATUS_LINE = (10, 185, 528, 30)
+UPDATE_BUTTON = (538, 215, 94, 30)
+HELP_BUTTON = (538, 25, 94, 30)
+
+# The colours the framework draws them in (its light scheme, and the panel's
+# own button colours, drawn at 0.9 of their saturation when not focused):
+BAR_FILL = (66, 162, 200)
+UPDATE_ENABLED = (132, 191, 132)     # 0xff008000 brightened by 0.99
+UPDATE_DISABLED = (185, 216, 187)    # the same at half opacity over the panel
+HELP = (239, 242, 243)               # 0xffeff2f3
+COLOUR_TOLERANCE = 6
+
+UPLOADING_TEXT = "Update progress: Uploading firmware"
+COMPLETE_TEXT = "Update progress: Wait: all LEDs will turn orange, red, orange, then off when complete."
+# OCR may misread a letter or two; another status line differs far more.
+TEXT_SIMILARITY = 0.9
+
+
+class Checks:
+    def __init__(self):
+        self.passed = 0
+        self.failed = 0
+
+    def expect(self, what, ok, shown):
+        if ok:
+            self.passed += 1
+        else:
+            self.failed += 1
+        print(f"{'ok  ' if ok else 'FAIL'}  {what}: {shown}")
+
+
+class Screen:
+    def __init__(self, path, panel_x, panel_y):
+        self.path = path
+        self.panel = (panel_x, panel_y)
+
+    def crop(self, area, *options):
+        x, y, w, h = area
+        return ["convert", self.path, "-crop", f"{w}x{h}+{self.panel[0] + x}+{self.panel[1] + y}", "+repage", *options]
+
+    def pixels(self, area):
+        """Rows of (r, g, b) tuples."""
+        raw = subprocess.run(self.crop(area, "-depth", "8", "rgb:-"), check=True, capture_output=True).stdout
+        width = area[2]
+        flat = [tuple(raw[i:i + 3]) for i in range(0, len(raw), 3)]
+        return [flat[i:i + width] for i in range(0, len(flat), width)]
+
+    def colour(self, area):
+        """The median colour of the area, channel by channel."""
+        flat = [p for row in self.pixels(area) for p in row]
+        return tuple(int(statistics.median(p[c] for p in flat)) for c in range(3))
+
+    def bar_fill(self):
+        """The share of the bar's columns drawn in the fill colour. A column
+        counts when most of its pixels are: the percentage printed across the
+        bar covers only some of each column's pixels."""
+        x, y, w, h = BAR
+        rows = self.pixels((x, y + 4, w, h - 8))
+        filled = sum(1 for column in zip(*rows)
+                     if sum(near(p, BAR_FILL) for p in column) * 2 > len(column))
+        return filled / w
+
+    def text(self, area):
+        """The text in the area, read by tesseract from a three times larger image."""
+        png = subprocess.run(self.crop(area, "-resize", "300%", "png:-"), check=True, capture_output=True).stdout
+        read = subprocess.run(["tesseract", "stdin", "stdout", "--psm", "7"], input=png,
+                              check=True, capture_output=True).stdout
+        return " ".join(read.decode().split())
+
+
+def near(colour, expected):
+    return all(abs(a - b) <= COLOUR_TOLERANCE for a, b in zip(colour, expected))
+
+
+def similar(text, expected):
+    return difflib.SequenceMatcher(None, text, expected).ratio() >= TEXT_SIMILARITY
+
+
+def shows_the_end(screen):
+    colour = screen.colour(button_strip(UPDATE_BUTTON))
+    return screen.bar_fill() >= 0.97 and near(colour, UPDATE_ENABLED)
+
+
+def button_strip(area):
+    """A strip inside the button above its text, clear of its outline."""
+    return (area[0] + 8, area[1] + 3, area[2] - 16, 4)
+
+
+def main(argv):
+    if len(argv) == 5 and argv[1] == "--finished":
+        return 0 if shows_the_end(Screen(argv[4], int(argv[2]), int(argv[3]))) else 1
+
+    if len(argv) != 6:
+        raise SystemExit(__doc__)
+
+    panel_x, panel_y = int(argv[1]), int(argv[2])
+    first, second, finished = (Screen(path, panel_x, panel_y) for path in argv[3:])
+    checks = Checks()
+
+    fills = [screen.bar_fill() for screen in (first, second, finished)]
+    shown = " -> ".join(f"{fill:.2f}" for fill in fills)
+    checks.expect("the bar is partly filled a third of the way", 0.05 < fills[0] < 0.95, shown)
+    checks.expect("the bar has grown two thirds of the way", fills[0] + 0.1 < fills[1] < 0.98, shown)
+    checks.expect("the bar is full at the end", fills[2] >= 0.97, shown)
+
+    for screen, expected in ((second, UPLOADING_TEXT), (finished, COMPLETE_TEXT)):
+        text = screen.text(STATUS_LINE)
+        checks.expect(f"the status line reads \"{expected}\"", similar(text, expected), repr(text))
+
+    for screen, area, expected, what in ((second, UPDATE_BUTTON, UPDATE_DISABLED, "update greyed out during the upload"),
+                                         (finished, UPDATE_BUTTON, UPDATE_ENABLED, "update green at the end"),
+                                         (finished, HELP_BUTTON, HELP, "Help in its own colour at the end")):
+        colour = screen.colour(button_strip(area))
+        checks.expect(what, near(colour, expected), f"{colour}, expected {expected}")
+
+    print(f"screenshots: {checks.passed} passed, {checks.failed} failed")
+    return 1 if checks.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
