@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace
@@ -48,6 +49,25 @@ namespace
     std::int64_t nowNs()
     {
         return std::chrono::duration_cast<std::chrono::nanoseconds> (Clock::now().time_since_epoch()).count();
+    }
+
+    /** Runs the check this many times and returns how long each run took, in
+        microseconds; nothing once a run fails. */
+    std::vector<double> timeEach (int numRuns, const std::function<bool()>& check)
+    {
+        std::vector<double> times;
+
+        for (int i = 0; i < numRuns; ++i)
+        {
+            const auto start = Clock::now();
+
+            if (! check())
+                return {};
+
+            times.push_back (std::chrono::duration<double, std::micro> (Clock::now() - start).count());
+        }
+
+        return times;
     }
 
     //==============================================================================
@@ -153,41 +173,20 @@ int main()
         return 1;
     }
 
+    const auto hashUs = timeEach (5, [&image] { return image.streamMatchesItsDigest(); });
+    const auto checkUs = timeEach (2000, [&midi] { return midi.isOutputPresent(); });
+
+    if (hashUs.empty() || checkUs.empty())
     {
-        constexpr int numRuns = 5, numChecks = 2000;
-        std::vector<double> hashMs, checkUs;
-
-        for (int i = 0; i < numRuns; ++i)
-        {
-            const auto start = Clock::now();
-            const auto intact = image.streamMatchesItsDigest();
-            hashMs.push_back (std::chrono::duration<double, std::milli> (Clock::now() - start).count());
-
-            if (! intact)
-            {
-                std::printf ("upload_benchmark: the embedded image does not match its digest\n");
-                return 1;
-            }
-        }
-
-        for (int i = 0; i < numChecks; ++i)
-        {
-            const auto start = Clock::now();
-            const auto present = midi.isOutputPresent();
-            checkUs.push_back (std::chrono::duration<double, std::micro> (Clock::now() - start).count());
-
-            if (! present)
-            {
-                std::printf ("upload_benchmark: the stand-in output is not listed\n");
-                return 1;
-            }
-        }
-
-        std::printf ("SHA-256 of the embedded image (%d runs): median %.1f ms, max %.1f ms\n",
-                     numRuns, percentile (hashMs, 0.5), percentile (hashMs, 1.0));
-        std::printf ("one look at the device list for the pedal (%d looks): median %.1f us, 99th percentile %.1f us, max %.1f us\n",
-                     numChecks, percentile (checkUs, 0.5), percentile (checkUs, 0.99), percentile (checkUs, 1.0));
+        std::printf ("upload_benchmark: %s\n", hashUs.empty() ? "the embedded image does not match its digest"
+                                                                 : "the stand-in output is not listed");
+        return 1;
     }
+
+    std::printf ("SHA-256 of the embedded image (%d runs): median %.1f ms, max %.1f ms\n",
+                 (int) hashUs.size(), percentile (hashUs, 0.5) / 1000.0, percentile (hashUs, 1.0) / 1000.0);
+    std::printf ("one look at the device list for the pedal (%d looks): median %.1f us, 99th percentile %.1f us, max %.1f us\n",
+                 (int) checkUs.size(), percentile (checkUs, 0.5), percentile (checkUs, 0.99), percentile (checkUs, 1.0));
 
     VirtualMidi::clearEvents();
 

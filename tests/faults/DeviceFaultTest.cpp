@@ -51,14 +51,11 @@ namespace
 
         juce::String statusLine() const   { return panel->progressLabel->getText(); }
 
-        /** Presses update and runs the message loop until the upload has ended,
-            whichever way, or the press has been refused. */
+        /** Presses update and waits until the upload has ended, whichever way,
+            or the press has been refused. */
         void pressUpdateAndWait()
         {
-            panel->updateButton->triggerClick();
-            MessageLoop::runFor (50);
-            ASSERT_TRUE (MessageLoop::runUntil ([this] { return ! panel->protocol->isThreadRunning() && panel->midiInterface->isEnabled(); }, 10000));
-            MessageLoop::runFor (50);
+            ASSERT_TRUE (uploadToTheEnd (10000));
         }
 
         const TestImage image { std::vector<int> (40, 12) };

@@ -169,16 +169,22 @@ namespace FaultTestSupport
                                           }, timeoutMs);
         }
 
-        /** Presses update and runs the message loop until the upload has ended.
-            The button disables itself once the press has started the upload. */
+        /** Presses update and runs the message loop until the upload has ended
+            and the panel has been told. Nothing transient is waited for (a slow
+            repaint may hide a short upload's whole run). */
         bool uploadToTheEnd (int timeoutMs = 5000)
         {
             panel->updateButton->triggerClick();
+            MessageLoop::deliverPending();
 
-            if (! MessageLoop::runUntil ([this] { return ! panel->updateButton->isEnabled(); }, 2000))
-                return false;
+            const auto ended = MessageLoop::runUntil ([this]
+            {
+                return ! panel->protocol->isThreadRunning()
+                    && panel->protocol->getUploadState() != ProgressClass::UploadState::uploading;
+            }, timeoutMs);
 
-            return MessageLoop::runUntil ([this] { return ! panel->protocol->isThreadRunning(); }, timeoutMs);
+            MessageLoop::deliverPending();
+            return ended;
         }
 
         UpdaterLookAndFeel lookAndFeel;

@@ -52,7 +52,7 @@ TEST_F (RapidInput, PressesDuringAnUploadLeaveItsMessagesUnchanged)
     // presses then choose other outputs and start new uploads, which run on
     // to their ends once the pressing stops. Update comes up least often, so
     // that the selector gets its turns between the uploads.
-    const auto giveUpAt = juce::Time::getMillisecondCounter() + 5000;
+    const auto giveUpAt = juce::Time::getMillisecondCounter() + (juce::uint32) (5000 * MessageLoop::slowdown);
     juce::uint32 stopPressingAt = 0;
 
     while (stopPressingAt == 0 || juce::Time::getMillisecondCounter() < stopPressingAt)

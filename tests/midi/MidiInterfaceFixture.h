@@ -68,18 +68,9 @@ protected:
         drain();
     }
 
-    /** Delivers everything posted so far and what that posts in turn: the
-        selector's report posts the broadcast, which posts nothing further.
-        Messages are delivered in the order they were posted, so a marker
-        posted behind them arrives after them. */
     static void drain()
     {
-        for (int round = 0; round < 3; ++round)
-        {
-            auto delivered = std::make_shared<bool> (false);
-            juce::MessageManager::callAsync ([delivered] { *delivered = true; });
-            ASSERT_TRUE (MessageLoop::runUntil ([delivered] { return *delivered; }, 10000));
-        }
+        MessageLoop::deliverPending();
     }
 
     static juce::ComboBox* findSelector (juce::Component& parent)

@@ -1,11 +1,13 @@
 #include "MessageLoop.h"
 
+#include <memory>
+
 namespace MessageLoop
 {
     bool runUntil (const std::function<bool()>& condition, int timeoutMs)
     {
         auto* mm = juce::MessageManager::getInstance();
-        const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+        const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) (timeoutMs * slowdown);
 
         while (! condition())
         {
@@ -21,5 +23,15 @@ namespace MessageLoop
     void runFor (int milliseconds)
     {
         juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
+    }
+
+    void deliverPending()
+    {
+        for (int round = 0; round < 3; ++round)
+        {
+            auto delivered = std::make_shared<bool> (false);
+            juce::MessageManager::callAsync ([delivered] { *delivered = true; });
+            runUntil ([delivered] { return *delivered; }, 10000);
+        }
     }
 }
