@@ -82,8 +82,29 @@ std::size_t RawMidiBuffer::write (const std::uint8_t* bytes, std::size_t numByte
 
     const auto numTaken = std::min (numBytes, getAvailable (nowNs));
 
-    for (std::size_t i = 0; i < numTaken; ++i)
-        appendByte (bytes[i], nowNs);
+    for (std::size_t i = 0; i < numTaken;)
+    {
+        auto* open = pending.empty() || pending.back().complete ? nullptr : &pending.back();
+
+        // The body of a SysEx message goes in as a whole: a firmware upload
+        // is almost nothing else.
+        if (bytes[i] < 0x80 && open != nullptr && open->message.bytes.front() == 0xf0)
+        {
+            auto end = i;
+
+            while (end < numTaken && bytes[end] < 0x80)
+                ++end;
+
+            open->message.bytes.insert (open->message.bytes.end(), bytes + i, bytes + end);
+            numWritten += end - i;
+            open->message.endNs = getDrainTime (numWritten);
+            i = end;
+        }
+        else
+        {
+            appendByte (bytes[i++], nowNs);
+        }
+    }
 
     return numTaken;
 }
