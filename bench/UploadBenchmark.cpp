@@ -1,8 +1,10 @@
 /*
-    upload_benchmark: one whole upload of the embedded firmware image through
-    MidiInterfaceClass to the stand-in MIDI service, with JUCE's message loop
-    running as in the program, and the figures that tell how close the upload
-    comes to its pacing floor and what it costs.
+    upload_benchmark [BYTES_PER_SECOND]: one whole upload of the embedded
+    firmware image through MidiInterfaceClass to a USB pedal of the stand-in
+    MIDI service (its raw MIDI device drains at BYTES_PER_SECOND, 1,000,000 by
+    default), with JUCE's message loop running as in the program, and the
+    figures that tell how close the upload comes to its pacing floor and what
+    it costs.
 
     Targets: no gap below 15.000 ms, total time at most 1.02 times the floor of
     3,064 intervals of 15 ms, CPU time at most 2 % of one core.
@@ -21,6 +23,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <vector>
 
@@ -151,13 +154,23 @@ namespace
 }
 
 //==============================================================================
-int main()
+int main (int argc, char* argv[])
 {
+    const std::int64_t bytesPerSecond = argc > 1 ? std::atoll (argv[1]) : 1'000'000;
+
+    if (argc > 2 || bytesPerSecond <= 0)
+    {
+        std::printf ("usage: upload_benchmark [BYTES_PER_SECOND]\n");
+        return 2;
+    }
+
     const juce::ScopedJuceInitialiser_GUI juceInitialiser;
     auto* messageManager = juce::MessageManager::getInstance();
 
     VirtualMidi::reset();
     VirtualMidi::setOutputPorts ({ "Q7 Update Port" });
+    VirtualMidi::setRawMidiPort ("Q7 Update Port", bytesPerSecond);
+    std::printf ("the pedal: a USB MIDI device whose raw MIDI output drains %lld bytes a second\n", (long long) bytesPerSecond);
 
     FirmwareImageClass image;
     image.fixedPacing = 1;

@@ -9,8 +9,9 @@
     An open MIDI output that sends whole SysEx messages, one at a time, and says
     what became of each.
 
-    Which back end serves an output is chosen when it is opened: the framework's
-    own output where nothing better is known for the device.
+    Which back end serves an output is chosen when it is opened: on Linux the
+    raw MIDI device behind a hardware port, which tells when a message has left;
+    the framework's own output where nothing better is known for the device.
 
     Threads: opened and deleted on the message thread; send() is called on the
     protocol thread. The owner keeps the object alive while a send runs.

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Uses the built updater the way a person does, with real mouse clicks on the
-# running X display, over the stand-in MIDI service with one port, "Virtual
-# Pedal": chooses the pedal under STEP1, presses update, opens the help window,
-# waits for the end of the upload, closes the program with its close button and
-# checks what the virtual pedal received against the image. Screenshots are
-# taken before, during and after the upload and of the help window.
+# running X display, over the stand-in MIDI service with one USB pedal, "Virtual
+# Pedal" (a raw MIDI device behind its port, draining 1 MB/s): chooses the
+# pedal under STEP1, presses update, opens the help window, waits for the end
+# of the upload, closes the program with its close button and checks what the
+# virtual pedal received against the image. Screenshots are taken before,
+# during and after the upload and of the help window.
 #
 #   scripts/run-as-user.sh [--close-during-upload] [--program PROGRAM] BUILD_DIR SCREENSHOT_DIR
 #
@@ -114,6 +115,7 @@ say "starting $program"
     cd "$shots"
     LD_PRELOAD="$preload" \
     VIRTUAL_MIDI_PORTS="Virtual Pedal" \
+    VIRTUAL_MIDI_RAWMIDI="Virtual Pedal:1000000" \
     VIRTUAL_MIDI_CAPTURE="$capture" \
         exec "$program" >"$log" 2>&1
 ) &

@@ -31,9 +31,12 @@ rm -f "$capture"
 echo "No MIDI sequencer on this machine: the updater runs over a stand-in MIDI service."
 echo "Choose \"Virtual Pedal\" under STEP1, then press update."
 
+# The virtual pedal is a USB MIDI device, as the real one is: the updater
+# writes to the raw MIDI device behind its port.
 status=0
 LD_PRELOAD="$build/tools/virtual-midi/libvirtual-midi.so" \
 VIRTUAL_MIDI_PORTS="Virtual Pedal" \
+VIRTUAL_MIDI_RAWMIDI="Virtual Pedal:1000000" \
 VIRTUAL_MIDI_CAPTURE="$capture" \
     "$program" || status=$?
 

@@ -5,6 +5,7 @@
 
 #include "FaultTestSupport.h"
 #include "TestUtilities.h"
+#include "midi/RawMidiSysexOutput.h"
 
 using namespace FaultTestSupport;
 
@@ -103,16 +104,20 @@ TEST_F (DeviceFaults, ARefusedDeviceLeavesTheNextChoiceFreeToOpenAnother)
 //==============================================================================
 // The pedal goes at some moment of the user's way: what it received, what the
 // status line says, and the state of the button and the selector after.
+// Through the sequencer, a port that goes right after a message is found gone
+// by the look at the device list that follows every message; a USB pedal
+// that goes before the next message fails the write of that message.
 TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
 {
     const struct
     {
+        PortKind kind;
         const char* what;
         std::function<void()> act;
         size_t received;
         juce::String status;
     } cases[] = {
-        { "unplugged after 15 of 40 messages",
+        { PortKind::sequencerOnly, "unplugged after 15 of 40 messages",
           [this]
           {
               VirtualMidi::unplugAfter ("Virtual Pedal", 15);
@@ -120,7 +125,7 @@ TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
           },
           15, "Update progress: Pedal disconnected after message 15 of 40" + notComplete },
 
-        { "unplugged with only the last message to go",
+        { PortKind::sequencerOnly, "unplugged with only the last message to go",
           [this]
           {
               VirtualMidi::unplugAfter ("Virtual Pedal", 39);
@@ -128,7 +133,15 @@ TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
           },
           39, "Update progress: Pedal disconnected after message 39 of 40" + notComplete },
 
-        { "gone after a whole upload, then update pressed again",
+        { PortKind::usbPedal, "a USB pedal unplugged after 15 of 40 messages",
+          [this]
+          {
+              VirtualMidi::unplugAfter ("Virtual Pedal", 15);
+              pressUpdateAndWait();
+          },
+          15, "Update progress: Message 16 of 40 could not be sent" + notComplete },
+
+        { PortKind::usbPedal, "gone after a whole upload, then update pressed again",
           [this]
           {
               pressUpdateAndWait();
@@ -139,7 +152,7 @@ TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
           },
           0, "Virtual Pedal is not connected: choose it again when it shows up" },
 
-        { "gone from the list before it is chosen, another device at its place",
+        { PortKind::usbPedal, "gone from the list before it is chosen, another device at its place",
           [this]
           {
               choose (3);
@@ -154,7 +167,7 @@ TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
     {
         SCOPED_TRACE (fault.what);
 
-        openPanel ({ "Virtual Pedal", "Spare Pedal" });
+        openPanel ({ "Virtual Pedal", "Spare Pedal" }, {}, fault.kind);
         useImage (*panel, image);
         choose (1);
         expectConnected (true);
@@ -179,7 +192,7 @@ TEST_F (DeviceFaults, APedalBackAtANewAddressIsChosenAgainAndGetsTheWholeImage)
 
     VirtualMidi::unplugAfter ("Virtual Pedal", 10, std::chrono::milliseconds (300));
     pressUpdateAndWait();
-    EXPECT_EQ (statusLine(), "Update progress: Pedal disconnected after message 10 of 40" + notComplete);
+    EXPECT_EQ (statusLine(), "Update progress: Message 11 of 40 could not be sent" + notComplete);
     expectConnected (false);
 
     // Back in update mode, at a new address: the reopened list offers i
@@ -194,4 +207,42 @@ TEST_F (DeviceFaults, APedalBackAtANewAddressIsChosenAgainAndGetsTheWholeImage)
     EXPECT_EQ (statusLine(), "Update progress: " + finishedStatus);
     expectReceived ("Virtual Pedal", image.messages.size());
     EXPECT_TRUE (panel->updateButton->isEnabled());
+}
+
+//==============================================================================
+// A USB pedal that stops taking bytes, its buffer never draining: the upload
+// says so once the send's bound has passed, not before, and the device is
+// closed at once; and a window closed while a send waits on it goes at once.
+TEST_F (DeviceFaults, AUsbPedalThatStopsTakingBytesIsReportedAfterTheBoundAndNeverHoldsTheWindow)
+{
+    using Clock = std::chrono::steady_clock;
+
+    openPanel ({ "Virtual Pedal" });
+    useImage (*panel, image);
+    choose (1);
+    VirtualMidi::setStuckAfter ("Virtual Pedal", 5);
+
+    const auto bound = RawMidiSysexOutput::getSendBound (12);
+    const auto pressed = Clock::now();
+    panel->updateButton->triggerClick();
+
+    ASSERT_TRUE (waitForStatus ("The pedal stopped responding after message 5 of 40" + notComplete,
+                                (int) std::chrono::duration_cast<std::chrono::milliseconds> (bound).count() + 5000));
+    EXPECT_GE (Clock::now() - pressed, bound);
+    ASSERT_TRUE (MessageLoop::runUntil ([this] { return ! panel->protocol->isThreadRunning() && panel->midiInterface->isEnabled(); }, 1000));
+    expectReceived ("Virtual Pedal", 5);
+    expectConnected (false);
+
+    // Chosen again, it takes nothing at all.
+    TestUtilities::openAndCloseList (*selector);
+    choose (1);
+    panel->updateButton->triggerClick();
+    MessageLoop::runFor (200);
+    ASSERT_TRUE (panel->protocol->isThreadRunning());
+
+    const auto closing = Clock::now();
+    window.reset();
+    EXPECT_LT (Clock::now() - closing, std::chrono::seconds (1));
+    EXPECT_TRUE (findProtocolThreads().empty());
+    EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 0);
 }

@@ -7,6 +7,7 @@
 
 #include "../ui/PanelHost.h"
 #include "../upload/TestImage.h"
+#include "TestUtilities.h"
 
 #include <map>
 #include <string>
@@ -114,6 +115,15 @@ namespace FaultTestSupport
     };
 
     //==============================================================================
+    /** What the stand-in's ports are: USB pedals (a raw MIDI device behind each
+        port, as with a real pedal), or ports that only the sequencer serves (a
+        software client), which the program sends to through the framework. */
+    enum class PortKind
+    {
+        usbPedal,
+        sequencerOnly
+    };
+
     /** A panel in a window built like the main window, over the output ports
         given, with the updater's look; torn down with the window. */
     class FaultPanelTest  : public testing::Test
@@ -129,12 +139,17 @@ namespace FaultTestSupport
             VirtualMidi::reset();
         }
 
-        /** Offers these outputs, those named second refusing to open, builds
-            the panel and lets the selector's start-up report arrive. */
-        void openPanel (const std::vector<std::string>& ports, const std::vector<std::string>& refused = {})
+        /** Offers these outputs, USB pedals unless said otherwise, those named
+            second refusing to open, builds the panel and lets the selector's
+            start-up report arrive. */
+        void openPanel (const std::vector<std::string>& ports, const std::vector<std::string>& refused = {},
+                        PortKind kind = PortKind::usbPedal)
         {
             VirtualMidi::reset();
             VirtualMidi::setOutputPorts (ports);
+
+            if (kind == PortKind::usbPedal)
+                TestUtilities::makeUsbPedals (ports);
 
             for (const auto& name : refused)
                 VirtualMidi::setOpenRefused (name, true);

@@ -4,6 +4,8 @@
 // upload reaches the virtual pedal whole, unchanged and paced. Takes as long
 // as the embedded image's upload, about 47 s.
 
+#include "TestUtilities.h"
+
 #include <gtest/gtest.h>
 #include <juce_core/juce_core.h>
 
@@ -96,7 +98,7 @@ namespace
 
     //==============================================================================
     /** The built program, started under the stand-in MIDI service with one
-        port and a capture file; killed if it still runs when this goes. */
+        USB pedal and a capture file; killed if it still runs when this goes. */
     class ProgramUnderVirtualMidi
     {
     public:
@@ -105,6 +107,7 @@ namespace
             return process.start ({ "env",
                                     "LD_PRELOAD=" + juce::String (QUILLET_VIRTUAL_MIDI_LIBRARY),
                                     "VIRTUAL_MIDI_PORTS=" + portName,
+                                    "VIRTUAL_MIDI_RAWMIDI=" + portName + ":" + juce::String (TestUtilities::fastPedalBytesPerSecond),
                                     "VIRTUAL_MIDI_CAPTURE=" + capture.getFullPathName(),
                                     QUILLET_APP_PATH },
                                   0);

@@ -3,7 +3,7 @@
 // interface), deleting the update panel, and closing the main window as the
 // application does (close button, then the window deleted at shutdown).
 //
-// Several uploads run side by side, each to its own virtual port, so that the
+// Several uploads run side by side, each to its own virtual USB pedal, so that the
 // repetitions fit in seconds; each is torn down on its own. Its moment is
 // drawn as a number of messages sent (any, all, or the upload's thread ended)
 // followed by a random delay of up to one message interval, or as none at
@@ -247,6 +247,7 @@ namespace
                 ports.push_back ("Pedal " + std::to_string (i + 1));
 
             VirtualMidi::setOutputPorts (ports);
+            TestUtilities::makeUsbPedals (ports);
             juce::LookAndFeel::setDefaultLookAndFeel (&lookAndFeel);
         }
 

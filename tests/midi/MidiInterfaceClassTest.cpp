@@ -1,4 +1,6 @@
 #include "MidiInterfaceFixture.h"
+#include "midi/MidiDeviceList.h"
+#include "midi/RawMidiSysexOutput.h"
 
 #include <algorithm>
 #include <chrono>
@@ -324,6 +326,48 @@ TEST_F (MidiInterfaceSending, ReturnsOnlyWhenTheDriverHasTakenTheMessage)
     EXPECT_GE (events[0].timeNs, before);
     EXPECT_LE (events[0].endTimeNs, after);
     EXPECT_GE (after - before, 20'000'000);
+}
+
+// A USB device is written through the raw MIDI device behind its port: a
+// message longer than the device's buffer goes in in pieces, and the send
+// returns once its last byte has left, stamped with when its first went in.
+TEST_F (MidiInterfaceSending, AUsbDeviceTakesAMessageLongerThanItsBufferWholeBeforeTheSendReturns)
+{
+    VirtualMidi::setRawMidiPort ("USB", 500'000);
+    start ({ "A", "USB" });
+
+    const auto outputs = MidiDeviceList::getOutputs();
+    ASSERT_EQ (outputs.size(), 2);
+    EXPECT_EQ (RawMidiSysexOutput::findDeviceBehind (outputs[0].identifier), std::nullopt);
+    EXPECT_EQ (RawMidiSysexOutput::findDeviceBehind (outputs[1].identifier), std::optional<juce::String> ("hw:0,0,0"));
+
+    choose (2);
+    ASSERT_TRUE (midi->isConnected());
+
+    const auto message = makeSysex (10'000);
+    const auto result = midi->sendBytes (message.data(), (int) message.size());
+    const auto returnedNs = monotonicNs();
+
+    ASSERT_EQ (result.status, SendResult::Status::sent);
+    ASSERT_TRUE (result.handedOverAt.has_value());
+
+    const auto events = VirtualMidi::getEvents();
+    ASSERT_EQ (events.size(), 1u);
+    EXPECT_EQ (events[0].port, "USB");
+    EXPECT_EQ (events[0].bytes, message);
+    EXPECT_LE (events[0].endTimeNs, returnedNs);
+
+    const auto handedOverNs = std::chrono::duration_cast<std::chrono::nanoseconds> (result.handedOverAt->time_since_epoch()).count();
+    EXPECT_GE (handedOverNs, events[0].timeNs);
+    EXPECT_LT (handedOverNs, events[0].endTimeNs);
+}
+
+TEST (RawMidiSysexOutput, NamesTheDeviceBehindAPortAsTheKernelsBridgeNumbersItsPorts)
+{
+    EXPECT_EQ (RawMidiSysexOutput::getDeviceName (0, 0), "hw:0,0,0");
+    EXPECT_EQ (RawMidiSysexOutput::getDeviceName (2, 31), "hw:2,0,31");
+    EXPECT_EQ (RawMidiSysexOutput::getDeviceName (1, 33), "hw:1,1,1");
+    EXPECT_EQ (RawMidiSysexOutput::getDeviceName (3, 255), "hw:3,7,31");
 }
 
 //==============================================================================

@@ -366,6 +366,51 @@ TEST_F (VirtualMidiServiceTest, EventsCarryMonotonicStartAndEndTimes)
     }
 }
 
+// The raw MIDI device behind a port with a card: a buffer of 4,096 bytes that
+// drains at the port's rate; the message counts from its first byte written
+// to its last byte drained; the sequencer port and the raw output exclude
+// each other, as the kernel's bridge holds the one output they share.
+TEST_F (VirtualMidiServiceTest, RawMidiOutputBuffers4096BytesAndDrainsThemAtThePortsRate)
+{
+    VirtualMidi::setOutputPorts ({ "A" });
+    VirtualMidi::setRawMidiPort ("A", 100'000);
+
+    snd_rawmidi_t* rawMidi = nullptr;
+    ASSERT_EQ (snd_rawmidi_open (nullptr, &rawMidi, "hw:0,0,0", SND_RAWMIDI_NONBLOCK), 0);
+    EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 1);
+
+    // JUCE ignores the connection refused to its port: it opens, connected to nothing.
+    EXPECT_NE (openByName ("A"), nullptr);
+    EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 1);
+
+    const auto message = makeSysex (5000);
+    const auto before = nowNs();
+    ASSERT_EQ (snd_rawmidi_write (rawMidi, message.data(), message.size()), 4096);
+
+    auto numWritten = (std::size_t) 4096;
+
+    while (numWritten < message.size())
+    {
+        const auto written = snd_rawmidi_write (rawMidi, message.data() + numWritten, message.size() - numWritten);
+        ASSERT_TRUE (written > 0 || written == -EAGAIN) << written;
+        numWritten += (std::size_t) std::max<ssize_t> (written, 0);
+    }
+
+    std::this_thread::sleep_for (std::chrono::milliseconds (60));
+    const auto events = VirtualMidi::getEvents();
+    ASSERT_EQ (events.size(), 1u);
+    EXPECT_EQ (events[0].bytes, message);
+    EXPECT_GE (events[0].timeNs, before);
+    EXPECT_EQ (events[0].endTimeNs - events[0].timeNs, 50'000'000);   // 5,000 bytes at 10 us each
+
+    snd_rawmidi_close (rawMidi);
+    EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 0);
+
+    auto sequencerOutput = openByName ("A");
+    ASSERT_NE (sequencerOutput, nullptr);
+    EXPECT_EQ (snd_rawmidi_open (nullptr, &rawMidi, "hw:0,0,0", SND_RAWMIDI_NONBLOCK), -EBUSY);
+}
+
 TEST_F (VirtualMidiServiceTest, ResetForgetsPortsRefusalsDelayAndEvents)
 {
     VirtualMidi::setOutputPorts ({ "A", "B" });

@@ -1,8 +1,12 @@
 #pragma once
 
 #include "MessageLoop.h"
+#include "VirtualMidi.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
+
+#include <string>
+#include <vector>
 
 namespace TestUtilities
 {
@@ -14,5 +18,17 @@ namespace TestUtilities
         box.showPopup();
         juce::PopupMenu::dismissAllActiveMenus();
         MessageLoop::runFor (20);
+    }
+
+    /** A pedal that drains well above the 267 KB/s that 4,009 bytes every
+        15 ms take, so it never holds the upload up. */
+    constexpr std::int64_t fastPedalBytesPerSecond = 1'000'000;
+
+    /** Makes these stand-in ports USB pedals, as the program meets a real
+        one: a raw MIDI device behind each, draining at this rate. */
+    inline void makeUsbPedals (const std::vector<std::string>& ports, std::int64_t bytesPerSecond = fastPedalBytesPerSecond)
+    {
+        for (const auto& port : ports)
+            VirtualMidi::setRawMidiPort (port, bytesPerSecond);
     }
 }

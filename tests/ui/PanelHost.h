@@ -8,6 +8,7 @@
 #include "upload/BasicSysexProtocolClass.h"
 #include "VirtualMidi.h"
 #include "MessageLoop.h"
+#include "TestUtilities.h"
 
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -34,7 +35,7 @@ public:
 };
 
 //==============================================================================
-/** Runs each test with the updater's look, one virtual output port and a panel
+/** Runs each test with the updater's look, one virtual USB pedal and a panel
     in its window, after the selector's start-up notification has arrived. */
 class PanelTest  : public testing::Test
 {
@@ -46,6 +47,7 @@ protected:
     {
         VirtualMidi::reset();
         VirtualMidi::setOutputPorts ({ "Virtual Pedal" });
+        TestUtilities::makeUsbPedals ({ "Virtual Pedal" });
         juce::LookAndFeel::setDefaultLookAndFeel (&lookAndFeel);
 
         window = std::make_unique<PanelHostWindow>();

@@ -1,6 +1,7 @@
 #include "upload/BasicSysexProtocolClass.h"
 #include "midi/MidiInterfaceClass.h"
 #include "MessageLoop.h"
+#include "TestUtilities.h"
 #include "VirtualMidi.h"
 
 #include <gtest/gtest.h>
@@ -57,8 +58,8 @@ namespace
 }
 
 //==============================================================================
-// The embedded image, through the real MIDI interface to the stand-in MIDI
-// service: about 46 seconds.
+// The embedded image, through the real MIDI interface to a USB pedal of the
+// stand-in MIDI service: about 46 seconds.
 //
 // The interval is kept between the starts of the calls into the interface. The
 // stand-in service notes a send somewhat later, after the interface and JUCE
@@ -68,6 +69,7 @@ TEST (WholeImageUpload, EmbeddedImageGoesOutUnchangedInOrderAtLeast15msApart)
 {
     VirtualMidi::reset();
     VirtualMidi::setOutputPorts ({ "Q7 Update Port" });
+    TestUtilities::makeUsbPedals ({ "Q7 Update Port" });
 
     FirmwareImageClass image;
     image.fixedPacing = 1;
@@ -100,7 +102,7 @@ TEST (WholeImageUpload, EmbeddedImageGoesOutUnchangedInOrderAtLeast15msApart)
         ASSERT_EQ (events[i].port, "Q7 Update Port") << "message " << i;
         ASSERT_EQ (events[i].bytes, expected[i]) << "message " << i;
 
-        // Each message reached the service within its own call.
+        // Each message reached the pedal, and left its buffer, within its own call.
         ASSERT_GE (events[i].timeNs, calls[i].first) << "message " << i;
         ASSERT_LE (events[i].endTimeNs, calls[i].second) << "message " << i;
 

@@ -102,6 +102,17 @@ int snd_seq_query_next_port (snd_seq_t* /*handle*/, snd_seq_port_info_t* info)
     return service().queryNextPort (*info);
 }
 
+// What the updater asks about the port the user chose.
+int snd_seq_get_any_client_info (snd_seq_t* /*handle*/, int client, snd_seq_client_info_t* info)
+{
+    return service().getClientInfo (client, *info);
+}
+
+int snd_seq_get_any_port_info (snd_seq_t* /*handle*/, int client, int port, snd_seq_port_info_t* info)
+{
+    return service().getPortInfo (client, port, *info);
+}
+
 //==============================================================================
 int snd_seq_create_simple_port (snd_seq_t* seq, const char* name, unsigned int caps, unsigned int type)
 {

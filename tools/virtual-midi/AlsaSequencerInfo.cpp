@@ -1,5 +1,7 @@
 // The accessors of the sequencer's opaque info records that JUCE's Linux MIDI
-// back end uses. Their layout is this stand-in's own (SequencerTypes.h).
+// back end and the updater use. Their layout is this stand-in's own
+// (SequencerTypes.h). The type accessors, which Wine's driver uses too, are in
+// AlsaSequencerWine.cpp.
 
 #include "SequencerTypes.h"
 
@@ -31,6 +33,11 @@ int snd_seq_client_info_get_client (const snd_seq_client_info_t* info)
 int snd_seq_client_info_get_num_ports (const snd_seq_client_info_t* info)
 {
     return info->numPorts;
+}
+
+int snd_seq_client_info_get_card (const snd_seq_client_info_t* info)
+{
+    return info->card;
 }
 
 //==============================================================================

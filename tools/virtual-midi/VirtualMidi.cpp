@@ -28,6 +28,11 @@ namespace VirtualMidi
         VirtualMidiService::getInstance().setStuckAfter (name, numMessages);
     }
 
+    void setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond)
+    {
+        VirtualMidiService::getInstance().setRawMidiPort (name, bytesPerSecond);
+    }
+
     int getNumLostEvents (const std::string& name)
     {
         return VirtualMidiService::getInstance().getNumLostEvents (name);

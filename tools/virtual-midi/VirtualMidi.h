@@ -23,8 +23,8 @@ namespace VirtualMidi
     {
         std::string port;             ///< name of the destination port
         std::vector<std::uint8_t> bytes;
-        std::int64_t timeNs = 0;      ///< when the send began: CLOCK_MONOTONIC (std::chrono::steady_clock) in ns
-        std::int64_t endTimeNs = 0;   ///< when the send returned, on the same clock
+        std::int64_t timeNs = 0;      ///< when the send began (raw MIDI: its first byte was written): CLOCK_MONOTONIC (std::chrono::steady_clock) in ns
+        std::int64_t endTimeNs = 0;   ///< when the send returned (raw MIDI: its last byte drained), on the same clock
     };
 
     /** Replaces the list of output ports the system offers, in system order.
@@ -34,19 +34,30 @@ namespace VirtualMidi
     /** Makes opening (connecting to) the named port fail, or succeed again. */
     void setOpenRefused (const std::string& name, bool refused);
 
-    /** Makes every send block for this long per byte, like a slow driver. */
+    /** Makes every sequencer send block for this long per byte, like a slow driver. */
     void setSendDelayPerByte (std::chrono::nanoseconds delay);
+
+    /** Makes the named port a USB MIDI device's: its sequencer client reports
+        a card, and the raw MIDI device behind the port (hw:CARD,0,0) can be
+        opened for output, with a buffer of 4,096 bytes that the device drains
+        at this many bytes a second. A message sent there counts as received
+        once its last byte has drained. Takes effect for the next listing and
+        the next open. */
+    void setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond);
 
     /** Unplugs the named port once it has received this many messages (0: at
         once), as a device pulled out: it leaves the listings, its connections
         end, and whatever is sent over them afterwards is lost (see
         getNumLostEvents). With backAfter, it comes back that much later, like a
-        device that restarts, under a new address. */
+        device that restarts, under a new address. A raw MIDI port that a
+        program has open goes when the program next writes to it: that write
+        fails with -ENODEV, as does every later call on the output. */
     void unplugAfter (const std::string& name, int numMessages,
                       std::optional<std::chrono::milliseconds> backAfter = std::nullopt);
 
     /** Makes the named port stop taking messages once it has received this
-        many: every later send to it blocks, like a wedged driver, until reset(). */
+        many: every later send to it blocks, like a wedged driver, until
+        reset(); a raw MIDI device drains no byte after that message. */
     void setStuckAfter (const std::string& name, int numMessages);
 
     /** Messages sent to the named port over connections that its unplugging ended. */
@@ -67,8 +78,8 @@ namespace VirtualMidi
     /** Forgets the events received so far. */
     void clearEvents();
 
-    /** Number of connections from a program's port to a virtual port: one per
-        open output. */
+    /** Number of connections from a program's port to a virtual port, and of
+        open raw MIDI outputs that have not been unplugged: one per open output. */
     int getNumOpenConnections();
 
     /** Back to no ports, nothing refused, no delay, no unplugging, no events

@@ -8,6 +8,8 @@
 #include <ctime>
 #include <iterator>
 
+#include <sys/timerfd.h>
+
 namespace
 {
     constexpr int systemClient = SND_SEQ_CLIENT_SYSTEM;
@@ -18,6 +20,8 @@ namespace
 
     constexpr unsigned int virtualPortCapability = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
     constexpr unsigned int virtualPortType = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_HARDWARE | SND_SEQ_PORT_TYPE_PORT;
+    constexpr int maxCards = 32;
+    constexpr std::int64_t rawMidiCloseTimeoutNs = 10'000'000'000;
 
     bool isVirtualClient (int clientId)
     {
@@ -148,7 +152,20 @@ void VirtualMidiService::addVirtualPort (int clientId, const std::string& name)
 {
     Client client { clientId, name, SND_SEQ_KERNEL_CLIENT, {} };
     client.ports.push_back ({ 0, name, virtualPortCapability, virtualPortType });
+
+    if (rawMidiRates.count (name) != 0)
+        client.card = findFreeCard();
+
     clients.emplace (clientId, client);
+}
+
+int VirtualMidiService::findFreeCard() const
+{
+    for (int card = 0; card < maxCards; ++card)
+        if (std::none_of (clients.begin(), clients.end(), [card] (const auto& c) { return c.second.card == card; }))
+            return card;
+
+    return -1;
 }
 
 void VirtualMidiService::unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter)
@@ -162,6 +179,16 @@ void VirtualMidiService::setStuckAfter (const std::string& name, int numMessages
 {
     const std::lock_guard<std::mutex> guard (lock);
     stuckAfter[name] = numReceived[name] + std::max (numMessages, 0);
+}
+
+void VirtualMidiService::setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    rawMidiRates[name] = std::max<std::int64_t> (bytesPerSecond, 1);
+
+    for (auto& entry : clients)
+        if (isVirtualClient (entry.first) && entry.second.name == name && entry.second.card < 0)
+            entry.second.card = findFreeCard();
 }
 
 int VirtualMidiService::getNumLostEvents (const std::string& name) const
@@ -180,10 +207,25 @@ void VirtualMidiService::unplugIfDue (const std::string& name)
     if (rule == unpluggings.end() || numReceived[name] < rule->second.afterMessages)
         return;
 
+    const auto now = monotonicNow();
+
     for (auto it = clients.begin(); it != clients.end(); ++it)
     {
         if (isVirtualClient (it->first) && it->second.name == name)
         {
+            // Its raw MIDI outputs keep what the device took; everything else
+            // on them fails from now on.
+            for (auto& entry : rawMidiOutputs)
+            {
+                if (entry.second.clientId == it->first && ! entry.second.unplugged)
+                {
+                    updateRawMidiOutput (entry.second, now);
+                    discardRawMidiOutput (entry.second, now);
+                    entry.second.unplugged = true;
+                    armPoll (entry.second, now);
+                }
+            }
+
             for (auto s = subscriptions.begin(); s != subscriptions.end();)
             {
                 if (s->destination.client == it->first)
@@ -248,9 +290,14 @@ bool VirtualMidiService::setCaptureFile (const std::string& path)
     return capture.open (path);
 }
 
-std::vector<VirtualMidi::Event> VirtualMidiService::getEvents() const
+std::vector<VirtualMidi::Event> VirtualMidiService::getEvents()
 {
     const std::lock_guard<std::mutex> guard (lock);
+    const auto now = monotonicNow();
+
+    for (auto& entry : rawMidiOutputs)
+        updateRawMidiOutput (entry.second, now);
+
     return events;
 }
 
@@ -264,14 +311,18 @@ int VirtualMidiService::getNumOpenConnections() const
 {
     const std::lock_guard<std::mutex> guard (lock);
     return (int) std::count_if (subscriptions.begin(), subscriptions.end(),
-                                [] (const Subscription& s) { return s.toVirtualPort; });
+                                [] (const Subscription& s) { return s.toVirtualPort; })
+         + (int) std::count_if (rawMidiOutputs.begin(), rawMidiOutputs.end(),
+                                [] (const auto& entry) { return ! entry.second.unplugged; });
 }
 
 void VirtualMidiService::reset()
 {
-    // Clients that programs opened stay, with their ports and connections: they
-    // belong to the program (JUCE, for one, keeps its client while a port is open).
+    // Clients that programs opened stay, with their ports and connections, and
+    // so do open raw MIDI outputs: they belong to the program (JUCE, for one,
+    // keeps its client while a port is open).
     const std::lock_guard<std::mutex> guard (lock);
+    rawMidiRates.clear();
     applyOutputPorts ({});
     nextNewVirtualClient = firstVirtualClient;
     endedByUnplugging.clear();
@@ -340,6 +391,22 @@ void VirtualMidiService::configureFromEnvironment()
                 std::fprintf (stderr, "virtual-midi: VIRTUAL_MIDI_STUCK entry \"%s\" is not NAME:MESSAGES; ignored\n", entry.c_str());
             else
                 setStuckAfter (entry.substr (0, colon), (int) messages);
+        }
+    }
+
+    // NAME:BYTES_PER_SECOND, ';'-separated.
+    if (const auto* rawMidi = std::getenv ("VIRTUAL_MIDI_RAWMIDI"))
+    {
+        for (const auto& entry : splitNames (rawMidi))
+        {
+            const auto colon = entry.find (':');
+            char* end = nullptr;
+            const auto rate = colon == std::string::npos ? -1 : std::strtoll (entry.c_str() + colon + 1, &end, 10);
+
+            if (rate <= 0 || *end != 0)
+                std::fprintf (stderr, "virtual-midi: VIRTUAL_MIDI_RAWMIDI entry \"%s\" is not NAME:BYTES_PER_SECOND; ignored\n", entry.c_str());
+            else
+                setRawMidiPort (entry.substr (0, colon), rate);
         }
     }
 
@@ -413,14 +480,31 @@ int VirtualMidiService::queryNextClient (snd_seq_client_info_t& info)
     if (it == clients.end())
         return -ENOENT;
 
-    const auto& client = it->second;
+    fillClientInfo (it->second, info);
+    return 0;
+}
+
+int VirtualMidiService::getClientInfo (int clientId, snd_seq_client_info_t& info)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    replugWhatIsDue();
+    const auto* client = findClient (clientId);
+
+    if (client == nullptr)
+        return -ENOENT;
+
+    fillClientInfo (*client, info);
+    return 0;
+}
+
+void VirtualMidiService::fillClientInfo (const Client& client, snd_seq_client_info_t& info) const
+{
     info.client = client.id;
     info.type = client.type;
     copyName (info.name, client.name);
     info.numPorts = (int) client.ports.size();
-    info.card = -1;
+    info.card = client.card;
     info.pid = -1;
-    return 0;
 }
 
 int VirtualMidiService::queryNextPort (snd_seq_port_info_t& info)
@@ -438,19 +522,44 @@ int VirtualMidiService::queryNextPort (snd_seq_port_info_t& info)
     {
         if (port.id >= first)
         {
-            info.addr = makeAddress (client->id, port.id);
-            info.openRefused = isOpenRefused (info.addr);
-            copyName (info.name, port.name);
-            info.capability = port.capability;
-            info.type = port.type;
-            info.midiChannels = isVirtualClient (client->id) ? 16 : 0;
-            info.readUse = countSubscriptions (info.addr, true);
-            info.writeUse = countSubscriptions (info.addr, false);
+            fillPortInfo (*client, port, info);
             return 0;
         }
     }
 
     return -ENOENT;
+}
+
+int VirtualMidiService::getPortInfo (int clientId, int port, snd_seq_port_info_t& info)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    const auto* client = findClient (clientId);
+
+    if (client == nullptr)
+        return -ENXIO;
+
+    for (const auto& p : client->ports)
+    {
+        if (p.id == port)
+        {
+            fillPortInfo (*client, p, info);
+            return 0;
+        }
+    }
+
+    return -ENOENT;
+}
+
+void VirtualMidiService::fillPortInfo (const Client& client, const Port& port, snd_seq_port_info_t& info) const
+{
+    info.addr = makeAddress (client.id, port.id);
+    info.openRefused = isOpenRefused (info.addr);
+    copyName (info.name, port.name);
+    info.capability = port.capability;
+    info.type = port.type;
+    info.midiChannels = isVirtualClient (client.id) ? 16 : 0;
+    info.readUse = countSubscriptions (info.addr, true);
+    info.writeUse = countSubscriptions (info.addr, false);
 }
 
 int VirtualMidiService::createPort (int clientId, const char* name, unsigned int capability, unsigned int type)
@@ -516,6 +625,10 @@ int VirtualMidiService::connect (int callerId, snd_seq_addr_t sender, snd_seq_ad
         return -EPERM;
 
     if (isOpenRefused (destination) || isOpenRefused (sender))
+        return -EBUSY;
+
+    // The kernel's bridge cannot open a raw MIDI output that a program holds.
+    if (isVirtualClient (destination.client) && hasOpenRawMidiOutput (destination.client))
         return -EBUSY;
 
     for (const auto& s : subscriptions)
@@ -640,13 +753,254 @@ int VirtualMidiService::deliverDirect (int clientId, const snd_seq_event_t& even
 
     for (const auto& name : destinations)
     {
-        capture.write (name, bytes.data(), bytes.size(), startNs, endNs);
-        events.push_back ({ name, bytes, startNs, endNs });
-        ++numReceived[name];
+        recordEvent (name, bytes, startNs, endNs, true);
         unplugIfDue (name);
     }
 
     return eventSize;
+}
+
+/** A message a port received: counted when whole, and kept in any case. */
+void VirtualMidiService::recordEvent (const std::string& name, const std::vector<std::uint8_t>& bytes,
+                                      std::int64_t startNs, std::int64_t endNs, bool whole)
+{
+    capture.write (name, bytes.data(), bytes.size(), startNs, endNs);
+    events.push_back ({ name, bytes, startNs, endNs });
+
+    if (whole)
+        ++numReceived[name];
+}
+
+bool VirtualMidiService::isStuck (const std::string& name)
+{
+    const auto stuck = stuckAfter.find (name);
+    return stuck != stuckAfter.end() && numReceived[name] >= stuck->second;
+}
+
+//==============================================================================
+int VirtualMidiService::openRawMidi (const char* name, int mode, int pollFd)
+{
+    // "hw:CARD", "hw:CARD,DEVICE" or "hw:CARD,DEVICE,SUBDEVICE".
+    int card = -1, device = 0, subdevice = -1;
+
+    if (name == nullptr || std::sscanf (name, "hw:%d,%d,%d", &card, &device, &subdevice) < 1 || card < 0)
+        return -ENOENT;
+
+    const std::lock_guard<std::mutex> guard (lock);
+    replugWhatIsDue();
+
+    const auto it = std::find_if (clients.begin(), clients.end(),
+                                  [card] (const auto& c) { return isVirtualClient (c.first) && c.second.card == card; });
+
+    if (it == clients.end() || device != 0)
+        return -ENOENT;
+
+    if (subdevice > 0)
+        return -ENXIO;
+
+    const auto address = makeAddress (it->first, 0);
+
+    if (isOpenRefused (address) || hasOpenRawMidiOutput (it->first) || countSubscriptions (address, false) > 0)
+        return -EBUSY;
+
+    if ((mode & SND_RAWMIDI_NONBLOCK) == 0)
+        return -EINVAL;
+
+    const auto id = nextRawMidiOutput++;
+    const auto rate = rawMidiRates.count (it->second.name) != 0 ? rawMidiRates[it->second.name] : 1;
+    const auto& output = rawMidiOutputs.emplace (id, RawMidiOutput { it->first, it->second.name, RawMidiBuffer (rate), 1, pollFd, false }).first->second;
+    armPoll (output, monotonicNow());
+    return id;
+}
+
+void VirtualMidiService::closeRawMidi (int output)
+{
+    std::unique_lock<std::mutex> guard (lock);
+    auto now = monotonicNow();
+    auto* open = findRawMidiOutput (output);
+
+    if (open == nullptr)
+        return;
+
+    updateRawMidiOutput (*open, now);
+
+    if (! open->unplugged)
+    {
+        const auto drainedNs = std::min (open->buffer.getTimeAvailable (RawMidiBuffer::size, now), now + rawMidiCloseTimeoutNs);
+
+        if (drainedNs > now)
+        {
+            guard.unlock();
+            sleepUntil (drainedNs);
+            guard.lock();
+
+            now = monotonicNow();
+            open = findRawMidiOutput (output);
+            updateRawMidiOutput (*open, now);
+        }
+
+        discardRawMidiOutput (*open, now);
+    }
+
+    rawMidiOutputs.erase (output);
+}
+
+long VirtualMidiService::writeRawMidi (int output, const std::uint8_t* bytes, std::size_t numBytes)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    const auto now = monotonicNow();
+    auto* open = findRawMidiOutput (output);
+
+    if (open == nullptr)
+        return -EBADFD;
+
+    updateRawMidiOutput (*open, now);
+
+    if (! open->unplugged)
+        unplugIfDue (open->name);
+
+    if (open->unplugged)
+        return -ENODEV;
+
+    long result = -EAGAIN;
+
+    if (open->buffer.getAvailable (now) >= open->availMin)
+        result = (long) open->buffer.write (bytes, numBytes, now);
+
+    armPoll (*open, now);
+    return result;
+}
+
+long VirtualMidiService::getRawMidiAvailable (int output)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    const auto now = monotonicNow();
+    auto* open = findRawMidiOutput (output);
+
+    if (open == nullptr)
+        return -EBADFD;
+
+    updateRawMidiOutput (*open, now);
+    armPoll (*open, now);
+    return open->unplugged ? -ENODEV : (long) open->buffer.getAvailable (now);
+}
+
+int VirtualMidiService::dropRawMidi (int output)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    const auto now = monotonicNow();
+    auto* open = findRawMidiOutput (output);
+
+    if (open == nullptr)
+        return -EBADFD;
+
+    if (open->unplugged)
+        return -ENODEV;
+
+    updateRawMidiOutput (*open, now);
+    discardRawMidiOutput (*open, now);
+    armPoll (*open, now);
+    return 0;
+}
+
+int VirtualMidiService::getRawMidiAvailMin (int output, std::size_t& availMin)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    const auto* open = findRawMidiOutput (output);
+
+    if (open == nullptr)
+        return -EBADFD;
+
+    if (open->unplugged)
+        return -ENODEV;
+
+    availMin = open->availMin;
+    return 0;
+}
+
+int VirtualMidiService::setRawMidiParams (int output, std::size_t bufferSize, std::size_t availMin)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    auto* open = findRawMidiOutput (output);
+
+    if (open == nullptr)
+        return -EBADFD;
+
+    if (open->unplugged)
+        return -ENODEV;
+
+    if (bufferSize != RawMidiBuffer::size || availMin < 1 || availMin > bufferSize)
+        return -EINVAL;
+
+    open->availMin = availMin;
+    armPoll (*open, monotonicNow());
+    return 0;
+}
+
+void VirtualMidiService::armRawMidiPoll (int output)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    const auto now = monotonicNow();
+
+    if (auto* open = findRawMidiOutput (output))
+    {
+        updateRawMidiOutput (*open, now);
+        armPoll (*open, now);
+    }
+}
+
+VirtualMidiService::RawMidiOutput* VirtualMidiService::findRawMidiOutput (int output)
+{
+    const auto it = rawMidiOutputs.find (output);
+    return it != rawMidiOutputs.end() ? &it->second : nullptr;
+}
+
+bool VirtualMidiService::hasOpenRawMidiOutput (int clientId) const
+{
+    return std::any_of (rawMidiOutputs.begin(), rawMidiOutputs.end(),
+                        [clientId] (const auto& entry) { return entry.second.clientId == clientId && ! entry.second.unplugged; });
+}
+
+/** Records the messages the device has taken by now; a port that is to be
+    stuck stops taking bytes right after the message that makes it so. */
+void VirtualMidiService::updateRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs)
+{
+    if (output.unplugged)
+        return;
+
+    output.buffer.takeReceived (nowNs, [this, &output] (const RawMidiBuffer::Message& message)
+                                {
+                                    recordEvent (output.name, message.bytes, message.startNs, message.endNs, true);
+                                    return isStuck (output.name);
+                                });
+
+    if (isStuck (output.name))
+        output.buffer.stopDraining (nowNs);
+}
+
+/** What the device had begun to take stays with it, cut short. */
+void VirtualMidiService::discardRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs)
+{
+    for (const auto& begun : output.buffer.discard (nowNs))
+        recordEvent (output.name, begun.bytes, begun.startNs, begun.endNs, false);
+}
+
+void VirtualMidiService::armPoll (const RawMidiOutput& output, std::int64_t nowNs) const
+{
+    const auto readyNs = output.unplugged ? nowNs : output.buffer.getTimeAvailable (output.availMin, nowNs);
+
+    // Absolute time on the monotonic clock: a moment already passed fires at
+    // once, and a zero value disarms the timer for a device that never drains.
+    itimerspec when {};
+
+    if (readyNs != RawMidiBuffer::never)
+    {
+        const auto at = std::max<std::int64_t> (readyNs, 1);
+        when.it_value.tv_sec = (time_t) (at / 1000000000);
+        when.it_value.tv_nsec = (long) (at % 1000000000);
+    }
+
+    timerfd_settime (output.pollFd, TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
 //==============================================================================

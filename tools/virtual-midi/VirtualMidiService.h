@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CaptureWriter.h"
+#include "RawMidiBuffer.h"
 #include "SequencerTypes.h"
 #include "VirtualMidi.h"
 
@@ -22,13 +23,17 @@
     - 0, "System", with its "Timer" and "Announce" ports, as on a real system;
     - from 20 on, one client per virtual output port, named like its port, in the
       order the test gave them; a port that comes back after being unplugged
-      gets the next number never used before;
+      gets the next number never used before. A port given a raw MIDI device
+      makes its client a card's, with the lowest card number free, and the
+      device hw:CARD,0,0 behind port 0, as the kernel's bridge numbers them;
     - from 128 on, the clients that programs open with snd_seq_open.
 
     Everything is guarded by one mutex, so the library's functions and the
     control functions may be called from any thread: a program sends on one
     thread while it opens and closes ports on another. A send sleeps for the
-    configured delay without holding the lock.
+    configured delay without holding the lock. A raw MIDI output drains by the
+    clock: what it has taken is worked out, and recorded, whenever a program or
+    a test looks at it.
 
     The instance lives until the process ends (it is never destroyed), so a
     library call from a static destructor still finds it.
@@ -47,8 +52,9 @@ public:
     void unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter);
     int getNumLostEvents (const std::string& name) const;
     void setStuckAfter (const std::string& name, int numMessages);
+    void setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond);
     bool setCaptureFile (const std::string& path);
-    std::vector<VirtualMidi::Event> getEvents() const;
+    std::vector<VirtualMidi::Event> getEvents();
     void clearEvents();
     int getNumOpenConnections() const;
     void reset();
@@ -65,6 +71,7 @@ public:
 
     void getSystemInfo (snd_seq_system_info_t& info);
     int queryNextClient (snd_seq_client_info_t& info);
+    int getClientInfo (int clientId, snd_seq_client_info_t& info);
 
     /** Finds the next port of a client. A port whose opening is refused is
         reported without a port number (snd_seq_port_info_get_port gives -1):
@@ -73,6 +80,7 @@ public:
         snd_seq_connect_to returns, and the only other failure it reports, that
         of snd_seq_create_simple_port, makes it leak its sequencer client. */
     int queryNextPort (snd_seq_port_info_t& info);
+    int getPortInfo (int clientId, int port, snd_seq_port_info_t& info);
 
     /** Creates a port on the caller's own client; returns its number. */
     int createPort (int clientId, const char* name, unsigned int capability, unsigned int type);
@@ -100,6 +108,39 @@ public:
         (the program reset its coder without sending). */
     static void forgetHandOverStart() noexcept;
 
+    //==============================================================================
+    // The raw MIDI devices behind ports with a card, for the library functions.
+    // An output is known by the number openRawMidi gave it; every call keeps
+    // its poll descriptor (a timer) armed to become readable when the output
+    // is ready: when availMin bytes are free, or at once once unplugged.
+
+    /** Opens the output of "hw:CARD[,DEVICE[,SUBDEVICE]]": -ENOENT or -ENXIO
+        for no such device, -EBUSY when it is refused, open already or held by
+        a sequencer connection to its port, -EINVAL without SND_RAWMIDI_NONBLOCK
+        (writes never block here). */
+    int openRawMidi (const char* name, int mode, int pollFd);
+
+    /** Waits, as the kernel does, until the device has drained the buffer (ten
+        seconds at most), then closes the output. */
+    void closeRawMidi (int output);
+
+    /** Takes as many bytes as are free, if at least availMin are: else -EAGAIN.
+        A port due to be unplugged goes now, and the write fails with -ENODEV. */
+    long writeRawMidi (int output, const std::uint8_t* bytes, std::size_t numBytes);
+
+    /** Free bytes in the buffer, or -ENODEV once unplugged. */
+    long getRawMidiAvailable (int output);
+
+    /** Discards what the device has not taken. */
+    int dropRawMidi (int output);
+
+    int getRawMidiAvailMin (int output, std::size_t& availMin);
+
+    /** Only the buffer size the output has can be asked for. */
+    int setRawMidiParams (int output, std::size_t bufferSize, std::size_t availMin);
+
+    void armRawMidiPoll (int output);
+
 private:
     VirtualMidiService();
 
@@ -117,6 +158,7 @@ private:
         std::string name;
         snd_seq_client_type_t type;
         std::vector<Port> ports;    // by port number
+        int card = -1;
     };
 
     struct Subscription
@@ -139,6 +181,16 @@ private:
         std::chrono::steady_clock::time_point when;
     };
 
+    struct RawMidiOutput
+    {
+        int clientId;
+        std::string name;
+        RawMidiBuffer buffer;
+        std::size_t availMin;
+        int pollFd;
+        bool unplugged;
+    };
+
     Client* findClient (int clientId);
     const Client* findClient (int clientId) const;
     const Port* findPort (snd_seq_addr_t address) const;
@@ -149,6 +201,17 @@ private:
     void addVirtualPort (int clientId, const std::string& name);
     void unplugIfDue (const std::string& name);
     void replugWhatIsDue();
+    void fillClientInfo (const Client& client, snd_seq_client_info_t& info) const;
+    void fillPortInfo (const Client& client, const Port& port, snd_seq_port_info_t& info) const;
+    int findFreeCard() const;
+    void recordEvent (const std::string& name, const std::vector<std::uint8_t>& bytes,
+                      std::int64_t startNs, std::int64_t endNs, bool whole);
+    bool isStuck (const std::string& name);
+    RawMidiOutput* findRawMidiOutput (int output);
+    bool hasOpenRawMidiOutput (int clientId) const;
+    void updateRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs);
+    void discardRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs);
+    void armPoll (const RawMidiOutput& output, std::int64_t nowNs) const;
 
     mutable std::mutex lock;
     std::map<int, Client> clients;
@@ -163,6 +226,9 @@ private:
     int resets = 0;
     std::set<std::string> refusedNames;
     std::chrono::nanoseconds delayPerByte { 0 };
+    std::map<std::string, std::int64_t> rawMidiRates;
+    std::map<int, RawMidiOutput> rawMidiOutputs;
+    int nextRawMidiOutput = 0;
     std::vector<VirtualMidi::Event> events;
     CaptureWriter capture;
 };

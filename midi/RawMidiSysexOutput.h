@@ -1,0 +1,76 @@
+#pragma once
+
+#include "midi/SysexOutput.h"
+
+#include <chrono>
+#include <optional>
+
+struct _snd_rawmidi;
+
+//==============================================================================
+/**
+    A SysEx output written straight to the ALSA raw MIDI device behind a
+    hardware sequencer port (a USB MIDI device such as the pedal, an interface's
+    MIDI port), which knows when a message has left the host and when the
+    device fails.
+
+    The sequencer cannot tell: the kernel's bridge copies each event into the
+    device's output buffer and discards whatever does not fit, reporting
+    nothing, so a device that drains slower than the upload sends loses data
+    while every send counts as a success. Here a send writes the whole message
+    into that buffer and waits until the device has taken all of it.
+
+    The device is opened without the sequencer port, which would have the
+    bridge hold the same output.
+
+    Threads: as SysexOutput. Linux only.
+*/
+class RawMidiSysexOutput  : public SysexOutput
+{
+public:
+    /** The raw MIDI device ("hw:CARD,DEVICE,SUBDEVICE") behind the sequencer
+        port the framework lists with this identifier; nothing for a port with
+        none behind it (a software client, a virtual port, the framework's own)
+        or when the sequencer cannot be asked. */
+    static std::optional<juce::String> findDeviceBehind (const juce::String& identifier);
+
+    /** The raw MIDI device that the kernel's bridge serves through this port
+        of a card's sequencer client. */
+    static juce::String getDeviceName (int card, int port);
+
+    /** Opens the raw MIDI device for output; null when it cannot be opened
+        (another program has it, or it has gone). */
+    static std::unique_ptr<RawMidiSysexOutput> open (const juce::String& deviceName);
+
+    /** The longest a send waits for a message of this many bytes to leave
+        before it reports timedOut. */
+    static std::chrono::microseconds getSendBound (int numBytes) noexcept;
+
+    /** Discards what the device has not taken yet, so that closing never
+        waits on a device that stopped draining, and closes it. */
+    ~RawMidiSysexOutput() override;
+
+    /** Writes the whole message and returns once the device has taken every
+        byte (sent, with the moment its first bytes were written), the device
+        reported an error (failed), the bound passed (timedOut) or the calling
+        thread was asked to exit (cancelled). */
+    SendResult send (const juce::uint8* bytes, int numBytes) override;
+
+private:
+    RawMidiSysexOutput (_snd_rawmidi* handleToUse, size_t bufferSizeToUse);
+
+    enum class Wait
+    {
+        ready,
+        failed,
+        timedOut,
+        cancelled
+    };
+
+    Wait waitForRoom (std::chrono::steady_clock::time_point deadline);
+
+    _snd_rawmidi* handle;
+    const size_t bufferSize;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RawMidiSysexOutput)
+};
