@@ -6,6 +6,7 @@
 # chooses the pedal under STEP1, presses update, waits for the whole image,
 # closes the program with its close button and checks what the virtual pedal
 # received: every message, byte for byte, in order, never closer than 15 ms.
+# Then the same with a driver that gets stuck (scripts/wine-stuck-driver.sh).
 #
 #   scripts/test-windows.sh
 #
@@ -220,3 +221,5 @@ fi
 # too.
 say "checking what the virtual pedal received"
 "$checker" "$capture" "$image"
+
+source "$root/scripts/wine-stuck-driver.sh"
