@@ -9,8 +9,6 @@
 #include <mmddk.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -107,24 +105,30 @@ namespace
 /** The open device and the thread that makes every call into it, shared by the
     output and that thread: whichever lets go last deletes it, so a thread that
     is left behind on a stuck driver keeps what the driver may still touch (the
-    handle, the completion event, the message and its header). */
+    handle, the completion event, the message and its header).
+
+    The two sides wake each other with Win32 events: under Wine a waiting
+    thread wakes several times sooner from an event than from a condition
+    variable, and the wake of the device's thread lies between two messages. */
 class WinMmSysexOutput::Device
 {
 public:
     Device (UINT deviceIdToUse, const juce::String& identifierToUse)
-        : deviceId (deviceIdToUse),
-          identifier (identifierToUse),
-          completion (CreateEventW (nullptr, FALSE, FALSE, nullptr))
+        : deviceId (deviceIdToUse), identifier (identifierToUse)
     {
     }
 
     ~Device()
     {
-        if (completion != nullptr)
-            CloseHandle (completion);
+        for (auto event : { completion, wakeThread, wakeOwner })
+            if (event != nullptr)
+                CloseHandle (event);
     }
 
-    bool hasCompletionEvent() const noexcept   { return completion != nullptr; }
+    bool hasEvents() const noexcept
+    {
+        return completion != nullptr && wakeThread != nullptr && wakeOwner != nullptr;
+    }
 
     //==============================================================================
     /** The device's thread: opens the device, sends each message handed to it,
@@ -134,58 +138,61 @@ public:
         const auto opened = midiOutOpen (&handle, deviceId, reinterpret_cast<DWORD_PTR> (completion), 0, CALLBACK_EVENT);
 
         {
-            const std::lock_guard<std::mutex> guard (lock);
+            const juce::ScopedLock sl (lock);
             openResult = opened;
             stage = opened == MMSYSERR_NOERROR ? Stage::idle : Stage::ended;
         }
 
-        changed.notify_all();
+        SetEvent (wakeOwner);
 
         if (opened != MMSYSERR_NOERROR)
             return;
 
         for (;;)
         {
+            WaitForSingleObject (wakeThread, INFINITE);
+
             {
-                std::unique_lock<std::mutex> guard (lock);
-                changed.wait (guard, [this] { return stage == Stage::sending || closeRequested; });
+                const juce::ScopedLock sl (lock);
 
                 // A message handed over just before the close has no one to
                 // report to any more: it is not sent.
                 if (closeRequested)
                     break;
+
+                if (stage != Stage::sending)
+                    continue;
             }
 
             const auto result = transmit();
 
             {
-                const std::lock_guard<std::mutex> guard (lock);
+                const juce::ScopedLock sl (lock);
                 outcome = result;
                 stage = Stage::idle;
             }
 
-            changed.notify_all();
+            SetEvent (wakeOwner);
         }
 
         midiOutClose (handle);
 
         {
-            const std::lock_guard<std::mutex> guard (lock);
+            const juce::ScopedLock sl (lock);
             stage = Stage::ended;
         }
 
-        changed.notify_all();
+        SetEvent (wakeOwner);
     }
 
     //==============================================================================
     /** The result of opening, once the thread has it; nothing if it has not by the bound. */
     std::optional<MMRESULT> waitUntilOpen (Clock::duration bound)
     {
-        std::unique_lock<std::mutex> guard (lock);
-
-        if (! changed.wait_for (guard, bound, [this] { return stage != Stage::opening; }))
+        if (waitUntil (Clock::now() + bound, [this] { return stage != Stage::opening; }))
             return {};
 
+        const juce::ScopedLock sl (lock);
         return openResult;
     }
 
@@ -195,21 +202,24 @@ public:
         after this returns. */
     SendResult send (const juce::uint8* bytes, int numBytes, Clock::time_point deadline)
     {
-        std::unique_lock<std::mutex> guard (lock);
-
         // A message that timed out earlier may still be out.
-        if (const auto interrupted = waitUntil (guard, deadline, [this] { return stage != Stage::sending; }))
+        if (const auto interrupted = waitUntil (deadline, [this] { return stage != Stage::sending; }))
             return { *interrupted };
 
-        if (stage != Stage::idle)
-            return { SendResult::Status::failed };
+        {
+            const juce::ScopedLock sl (lock);
 
-        message.assign (bytes, bytes + numBytes);
-        outcome.reset();
-        stage = Stage::sending;
-        changed.notify_all();
+            if (stage != Stage::idle)
+                return { SendResult::Status::failed };
 
-        if (const auto interrupted = waitUntil (guard, deadline, [this] { return outcome.has_value(); }))
+            message.assign (bytes, bytes + numBytes);
+            outcome.reset();
+            stage = Stage::sending;
+        }
+
+        SetEvent (wakeThread);
+
+        if (const auto interrupted = waitUntil (deadline, [this] { return outcome.has_value(); }))
         {
             if (*interrupted == SendResult::Status::timedOut)
                 logProblem (identifier, "a message of " + juce::String (numBytes) + " bytes was not sent within "
@@ -219,6 +229,7 @@ public:
             return { *interrupted };
         }
 
+        const juce::ScopedLock sl (lock);
         return *outcome;
     }
 
@@ -227,14 +238,17 @@ public:
         the caller), or when it has not ended within the bound. */
     bool close (Clock::duration bound)
     {
-        std::unique_lock<std::mutex> guard (lock);
-        closeRequested = true;
-        changed.notify_all();
+        auto sending = false;
 
-        if (stage == Stage::sending)
-            return false;
+        {
+            const juce::ScopedLock sl (lock);
+            closeRequested = true;
+            sending = stage == Stage::sending;
+        }
 
-        return changed.wait_for (guard, bound, [this] { return stage == Stage::ended; });
+        SetEvent (wakeThread);
+
+        return ! sending && ! waitUntil (Clock::now() + bound, [this] { return stage == Stage::ended; });
     }
 
 private:
@@ -247,15 +261,21 @@ private:
         ended
     };
 
-    /** Waits under the lock until the condition holds (nothing returned), the
-        deadline passes (timedOut) or the calling JUCE thread is asked to exit
-        (cancelled), looking at the last at least every 10 ms. */
+    /** Waits until the condition, evaluated under the lock, holds (nothing
+        returned), the deadline passes (timedOut) or the calling JUCE thread is
+        asked to exit (cancelled), looking at the last at least every 10 ms. */
     template <typename Condition>
-    std::optional<SendResult::Status> waitUntil (std::unique_lock<std::mutex>& guard, Clock::time_point deadline,
-                                                 Condition condition)
+    std::optional<SendResult::Status> waitUntil (Clock::time_point deadline, Condition condition)
     {
-        while (! condition())
+        for (;;)
         {
+            {
+                const juce::ScopedLock sl (lock);
+
+                if (condition())
+                    return {};
+            }
+
             if (juce::Thread::currentThreadShouldExit())
                 return SendResult::Status::cancelled;
 
@@ -264,10 +284,9 @@ private:
             if (now >= deadline)
                 return SendResult::Status::timedOut;
 
-            changed.wait_for (guard, std::min<Clock::duration> (deadline - now, exitPollInterval));
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds> (std::min<Clock::duration> (deadline - now, exitPollInterval));
+            WaitForSingleObject (wakeOwner, static_cast<DWORD> (wait.count()));
         }
-
-        return {};
     }
 
     /** Called on the device's thread only, without the lock: the driver may
@@ -330,21 +349,27 @@ private:
 
     bool isCloseRequested()
     {
-        const std::lock_guard<std::mutex> guard (lock);
+        const juce::ScopedLock sl (lock);
         return closeRequested;
     }
 
     //==============================================================================
     const UINT deviceId;
     const juce::String identifier;
-    const HANDLE completion;
+
+    /** Auto-reset: the driver's completions; a state change for the thread
+        (a message handed over, the close); one for the owner (opened, an
+        outcome, ended). */
+    const HANDLE completion = CreateEventW (nullptr, FALSE, FALSE, nullptr);
+    const HANDLE wakeThread = CreateEventW (nullptr, FALSE, FALSE, nullptr);
+    const HANDLE wakeOwner = CreateEventW (nullptr, FALSE, FALSE, nullptr);
 
     // Touched by the device's thread only.
     HMIDIOUT handle = nullptr;
 
-    // Guarded by the lock; message belongs to the thread while a send is out.
-    std::mutex lock;
-    std::condition_variable changed;
+    // Guarded by the lock, which is held only to read or change them; the
+    // message belongs to the thread while a send is out.
+    juce::CriticalSection lock;
     Stage stage = Stage::opening;
     bool closeRequested = false;
     MMRESULT openResult = MMSYSERR_NOERROR;
@@ -364,7 +389,7 @@ std::unique_ptr<WinMmSysexOutput> WinMmSysexOutput::open (const juce::String& id
 
     auto opening = std::make_shared<Device> (*deviceId, identifier);
 
-    if (! opening->hasCompletionEvent())
+    if (! opening->hasEvents())
         return {};
 
     std::thread openingThread ([opening] { opening->run(); });
