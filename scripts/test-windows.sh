@@ -16,6 +16,9 @@
 #     bar's fill growing, the status line, the button colours), and the capture
 #     checker verifies what the virtual pedal received: every message, byte for
 #     byte, in order, never closer than 15 ms;
+#   - the installed program again over a port that gets stuck, as a wedged
+#     driver does (scripts/wine-stuck-driver.sh): the send gives up after its
+#     bound, the window answers, and the close ends the process within 1 s;
 #   - the silent uninstall, run as the entry's QuietUninstallString says,
 #     leaves no file, shortcut or registry key behind.
 #
@@ -290,27 +293,7 @@ check --show "the program ended well" program_ended_well
 # too.
 check --show "the virtual pedal received the whole image, unchanged and paced" "$checker" "$capture" "$image"
 
-#==============================================================================
-# The uninstaller copies itself to the temporary folder and goes on from there,
-# so its end is the end of every process in the prefix: the desktop goes first.
-quiet="$(reg_value QuietUninstallString)"
-[[ "$quiet" =~ ^\"([^\"]+)\"\ (.*)$ ]] || fail "the QuietUninstallString $quiet is not a quoted program and its arguments"
-"$wineserver" -k
-started=$(now_ms)
-"$wine" "${BASH_REMATCH[1]}" ${BASH_REMATCH[2]} >"$run/uninstall.log" 2>&1 </dev/null || fail "the uninstaller ended with status $?"
-"$wineserver" -w
-say "silent uninstall took $(( $(now_ms) - started )) ms, until Wine's last process ended"
+# The installed program again, over a driver that gets stuck.
+source "$root/scripts/wine-stuck-driver.sh"
 
-# Wine writes the registry to its files once its server has ended.
-leftover_files()    { find "$drive" \( -iname '*quillet*' -o -iname '*zentrik*' \) -print; }
-leftover_registry() { grep -il 'quillet\|zentrik' "$WINEPREFIX"/*.reg || true; }
-
-check "the installation folder is gone" test ! -e "$unixInstallDir"
-check "the maker's folder is gone" test ! -e "$unixMakerDir"
-check "the Start-menu shortcut is gone" test ! -e "$shortcut"
-check "the entry is gone from the list of installed programs" no_uninstall_key
-check "no file on drive C names the program or its maker" test -z "$(leftover_files)"
-check "no registry key or value names them" test -z "$(leftover_registry)"
-"$wineserver" -k
-
-checks_done
+#=======================================================================
