@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Uses the built updater the way a person does, with real mouse clicks on the
 # running X display, over the stand-in MIDI service with one port, "Virtual
-# Pedal": chooses the pedal under STEP1, presses update, opens the help window,
-# waits for the end of the upload, closes the program with its close button and
-# checks what the virtual pedal received against the image. Screenshots are
-# taken before, during and after the upload and of the help window.
+# Pedal": chooses the pedal under STEP1, presses update, waits for the end of
+# the upload, opens the help window, closes the program with its close button
+# and checks what the virtual pedal received against the image. Screenshots are
+# taken before, during and after the upload and of the help window;
+# tests/windows/check_screens.py reads from them the bar's fill, the status
+# line and the button colours.
 #
 #   scripts/run-as-user.sh [--close-during-upload] [--program PROGRAM] BUILD_DIR SCREENSHOT_DIR
 #
@@ -14,7 +16,7 @@
 # upload runs instead, and the time from the close click to the end of the
 # process is measured (the close waits for the upload thread for at most 5000 ms).
 #
-# Needs DISPLAY (for example under xvfb-run), xdotool and ImageMagick's import.
+# Needs DISPLAY (for example under xvfb-run), xdotool, ImageMagick and tesseract.
 set -euo pipefail
 
 usage()
@@ -124,21 +126,20 @@ windowHint="is another instance running? it holds the single-instance lock in /v
 wait_for_main_window 20
 xwininfo -id "$wid" | grep -E "Width|Height" | sed 's/^ */run-as-user: xwininfo /'
 
-screenshot 01-start
+screenshot start
 
 # STEP1: "Virtual Pedal", the last item of the selector's list.
 choose_last_output
 sleep 0.5
-screenshot 03-ready
+screenshot ready
 
-# STEP2: the update button (panel 538,215, 94 x 30).
 uploadStart=$(now_ms)
-click_panel 585 230
+press_update
 wait_for "the first messages" 10 received_at_least 1
 
 if $closeDuringUpload; then
     poll=1 wait_for "a quarter of the image" 60 received_at_least $(( imageMessages / 4 ))
-    screenshot 04-during-upload
+    screenshot uploading
 
     before=$(received)
     close_and_wait
@@ -152,14 +153,18 @@ if $closeDuringUpload; then
     exit 0
 fi
 
-poll=1 wait_for "half of the image" 120 received_at_least $(( imageMessages / 2 ))
-screenshot 04-during-upload
+poll=1 wait_for "a third of the image" 120 received_at_least $(( imageMessages / 3 ))
+screenshot uploading
+uploading1="$shot"
+poll=1 wait_for "two thirds of the image" 120 received_at_least $(( imageMessages * 2 / 3 ))
+screenshot uploading
+uploading2="$shot"
 
 poll=1 wait_for "the whole image" 120 received_at_least $imageMessages
 say "the whole image went out in $(( $(now_ms) - uploadStart )) ms"
 # The final status appears once the last message's interval has passed.
-sleep 1.5
-screenshot 05-finished
+screenshot_showing finished --finished
+check_screens "$uploading1" "$uploading2" "$shot" || fail "the screenshots do not show the upload as they should"
 
 # Help (panel 538,25, 94 x 30) shows the help window, centred on the display,
 # where it covers the Help button; its own close button only hides it, and
@@ -175,7 +180,7 @@ for round in 1 2; do
     read -r helpX helpY helpW helpH < <(geometry_of "$help")
     say "help window $help at $helpX,$helpY size ${helpW}x${helpH}"
     [[ "${helpW}x${helpH}" == "550x400" ]] || fail "the help window is ${helpW}x${helpH}, not 550x400"
-    [[ $round -eq 1 ]] && screenshot 06-help
+    [[ $round -eq 1 ]] && screenshot help
 
     # Its close button is the rightmost of the three in its title bar.
     xdotool mousemove --sync $(( helpX + helpW - 20 )) $(( helpY + 17 )) click 1

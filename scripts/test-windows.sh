@@ -200,28 +200,27 @@ WINEDEBUG="-all,+seh,+thread" \
 pid=$!
 
 wait_for_main_window 60
-screenshot 01-start
+screenshot start
 
 # STEP1: Wine's "Virtual Pedal - Virtual Pedal", the last item of the list.
 choose_last_output
 sleep 1
-screenshot 03-ready
+screenshot ready
 
-# STEP2: the update button (panel 538,215, 94 x 30). The pointer then leaves
-# the panel, so that no button is drawn as hovered.
 emptySize=$(capture_size)
 uploadStart=$(now_ms)
-click_panel 585 230
-xdotool mousemove --sync 5 5
+press_update
 
 # capture_reached FRACTION_PERCENT: the capture holds at least that share of the image's bytes.
 capture_reached() { (( $(capture_size) - emptySize >= imageBytes * $1 / 100 )); }
 capture_grew()    { (( $(capture_size) > emptySize )); }
 wait_for "the first message" 60 capture_grew
 poll=0.5 wait_for "a third of the image" 300 capture_reached 33
-screenshot 04-uploading
+screenshot uploading
+uploading1="$shot"
 poll=0.5 wait_for "two thirds of the image" 300 capture_reached 67
-screenshot 05-uploading
+screenshot uploading
+uploading2="$shot"
 
 # The upload is over once the virtual pedal has every message, or the program
 # has ended. Under Wine on a busy machine it can stall for seconds, so the
@@ -239,23 +238,11 @@ poll=1 wait_for "the end of the upload" 900 upload_over
 say "the upload ended $(( $(now_ms) - uploadStart )) ms after the update click, with $(received) messages"
 
 # The final picture: the status line and the button change once the last
-# message's interval has passed, and the next repaint shows them. The time
-# limit is a safety net; the checks below say what a late picture lacks.
-final_picture()
-{
-    import -window root "$run/06-finished.png" \
-        && /usr/bin/python3 "$root/tests/windows/check_screens.py" --finished \
-               $(( winX + frameLeft )) $(( winY + frameTop )) "$run/06-finished.png" >/dev/null
-}
-for (( i = 0; i < 60; ++i )); do
-    final_picture && break
-    sleep 0.5
-done
-say "screenshot $run/06-finished.png"
+# message's interval has passed, and the next repaint shows them.
+screenshot_showing finished --finished
 
 check --show "the screenshots show the bar moving, the final status and the button colours" \
-    /usr/bin/python3 "$root/tests/windows/check_screens.py" $(( winX + frameLeft )) $(( winY + frameTop )) \
-        "$run/04-uploading.png" "$run/05-uploading.png" "$run/06-finished.png"
+    check_screens "$uploading1" "$uploading2" "$shot"
 
 close_and_wait
 pid=""

@@ -1,7 +1,10 @@
 #!/usr/bin/python3
-"""Reads what the user sees from three screenshots of the update panel, taken
-at about a third and two thirds of an upload and after its end, and checks it:
+"""Reads what the user sees from screenshots of the update panel and checks it.
 
+    check_screens.py PANEL_X PANEL_Y UPLOADING_1.png UPLOADING_2.png FINISHED.png
+
+From three screenshots, taken at about a third and two thirds of an upload and
+after its end:
 - the progress bar's fill grows from the first screenshot to the second and
   fills the bar at the end;
 - the status line above the bar says the upload is running, then that it is
@@ -9,11 +12,11 @@ at about a third and two thirds of an upload and after its end, and checks it:
 - the update button is greyed out during the upload and green again at the
   end; the Help button keeps its colour.
 
-    check_screens.py PANEL_X PANEL_Y UPLOADING_1.png UPLOADING_2.png FINISHED.png
-    check_screens.py --finished PANEL_X PANEL_Y SCREENSHOT.png
+    check_screens.py PANEL_X PANEL_Y --finished SCREENSHOT.png
 
-With --finished it only tells, by its exit status, whether the screenshot shows
-the end of an upload: the bar full and update green again.
+Only tells, by its exit status, whether the screenshot shows the end of a whole
+upload: the bar full and update green again.
+
 PANEL_X and PANEL_Y are the screen position of the panel's top-left corner. The
 pointer must be off the buttons, which would otherwise be drawn as hovered.
 Needs ImageMagick's convert and tesseract.
@@ -114,17 +117,7 @@ def button_strip(area):
     return (area[0] + 8, area[1] + 3, area[2] - 16, 4)
 
 
-def main(argv):
-    if len(argv) == 5 and argv[1] == "--finished":
-        return 0 if shows_the_end(Screen(argv[4], int(argv[2]), int(argv[3]))) else 1
-
-    if len(argv) != 6:
-        raise SystemExit(__doc__)
-
-    panel_x, panel_y = int(argv[1]), int(argv[2])
-    first, second, finished = (Screen(path, panel_x, panel_y) for path in argv[3:])
-    checks = Checks()
-
+def check_upload(first, second, finished, checks):
     fills = [screen.bar_fill() for screen in (first, second, finished)]
     shown = " -> ".join(f"{fill:.2f}" for fill in fills)
     checks.expect("the bar is partly filled a third of the way", 0.05 < fills[0] < 0.95, shown)
@@ -140,6 +133,22 @@ def main(argv):
                                          (finished, HELP_BUTTON, HELP, "Help in its own colour at the end")):
         colour = screen.colour(button_strip(area))
         checks.expect(what, near(colour, expected), f"{colour}, expected {expected}")
+
+
+def main(argv):
+    if len(argv) < 4:
+        raise SystemExit(__doc__)
+
+    panel_x, panel_y = int(argv[1]), int(argv[2])
+    mode, args = argv[3], argv[4:]
+    checks = Checks()
+
+    if mode == "--finished" and len(args) == 1:
+        return 0 if shows_the_end(Screen(args[0], panel_x, panel_y)) else 1
+    if not mode.startswith("--") and len(args) == 2:
+        check_upload(*(Screen(path, panel_x, panel_y) for path in argv[3:]), checks)
+    else:
+        raise SystemExit(__doc__)
 
     print(f"screenshots: {checks.passed} passed, {checks.failed} failed")
     return 1 if checks.failed else 0
