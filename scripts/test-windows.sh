@@ -3,9 +3,10 @@
 # program as a person does and uninstalls it again, checking each step:
 #
 #   - SHA256SUMS matches the packages, and the portable zip holds the program,
-#     its licence and its read-me;
-#   - the silent install (/S) puts the program, its licence and the uninstaller
-#     into C:\Program Files\Zentrik\QuilletLooperSwUpdater, a shortcut into the
+#     its licence, the third-party notices and its read-me;
+#   - the silent install (/S) puts the program, its licence, the third-party
+#     notices and the uninstaller into
+#     C:\Program Files\Zentrik\QuilletLooperSwUpdater, a shortcut into the
 #     Start menu and the entry into the list of installed programs;
 #   - the installed program, started from there over the stand-in MIDI service
 #     with one port, "Virtual Pedal" (Wine's MIDI driver goes through the ALSA
@@ -152,9 +153,9 @@ no_uninstall_key() { ! "$wine" reg query "$uninstallKey" >/dev/null 2>&1 </dev/n
 
 #==============================================================================
 check "SHA256SUMS matches the packages" bash -c "cd '$packages' && sha256sum --check --strict SHA256SUMS"
-check "the zip holds the program, its licence and its read-me" \
+check "the zip holds the program, its licence, the third-party notices and its read-me" \
     test "$(unzip -Z1 "$portable.zip" | sort | tr '\n' ' ')" \
-        = "$portableName/ $portableName/LICENSE.txt $portableName/QuilletLooperSwUpdater.exe $portableName/README.txt "
+        = "$portableName/ $portableName/LICENSE.txt $portableName/QuilletLooperSwUpdater.exe $portableName/README.txt $portableName/THIRD-PARTY-NOTICES.txt "
 check "the zip's program is the one built" cmp "$program" <(unzip -p "$portable.zip" "$portableName/QuilletLooperSwUpdater.exe")
 
 say "installing $(basename "$installer") ($(stat -c %s "$installer") bytes) under $("$wine" --version)"
@@ -167,8 +168,8 @@ installedFiles="$(cd "$unixInstallDir" 2>/dev/null && find . -type f | sort | tr
 installedKiB=$(( $(cat "$unixInstallDir"/* 2>/dev/null | wc -c) / 1024 ))
 version="$(basename "$installer" | sed 's/^QuilletLooperSwUpdater-\(.*\)-win64-setup.exe$/\1/')"
 
-check "the installed files are the program, its licence and the uninstaller" \
-    test "$installedFiles" = "./LICENSE.txt ./QuilletLooperSwUpdater.exe ./uninstall.exe "
+check "the installed files are the program, its licence, the third-party notices and the uninstaller" \
+    test "$installedFiles" = "./LICENSE.txt ./QuilletLooperSwUpdater.exe ./THIRD-PARTY-NOTICES.txt ./uninstall.exe "
 check "the installed program is the one built" cmp "$program" "$unixInstallDir/QuilletLooperSwUpdater.exe"
 check "the Start-menu shortcut starts the installed program" \
     grep -qiF "$installedProgram" <<<"$(strings -a "$shortcut"; strings -a -el "$shortcut")"
