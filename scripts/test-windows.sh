@@ -299,6 +299,5 @@ check "the Start-menu shortcut is gone" test ! -e "$shortcut"
 check "the entry is gone from the list of installed programs" no_uninstall_key
 check "no file on drive C names the program or its maker" test -z "$(leftover_files)"
 check "no registry key or value names them" test -z "$(leftover_registry)"
-"$wineserver" -k
 
 checks_done
