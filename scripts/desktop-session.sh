@@ -68,10 +68,38 @@ checks_done()
     (( checksFailed == 0 ))
 }
 
+# screenshot NAME: the screen into $shots/NN-NAME.png, numbered in the order
+# taken; shot is its path.
+numShots=0
+
 screenshot()
 {
-    import -window root "$shots/$1.png"
-    say "screenshot $shots/$1.png"
+    numShots=$(( numShots + 1 ))
+    shot="$shots/$(printf %02d $numShots)-$1.png"
+    import -window root "$shot"
+    say "screenshot $shot"
+}
+
+# check_screens ARGUMENTS...: tests/windows/check_screens.py on screenshots of
+# the main window, told where its panel is.
+screensChecker="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/windows/check_screens.py"
+check_screens() { "$screensChecker" $(( winX + frameLeft )) $(( winY + frameTop )) "$@"; }
+
+# screenshot_showing NAME MODE [ARGUMENT]: takes the screenshot NAME once
+# check_screens MODE finds that it shows what it should, retaking it every
+# half second. Its 30 s are a safety net: the checks made on the screenshot
+# afterwards say what a late picture lacks.
+screenshot_showing()
+{
+    local name="$1" i
+    shift
+    screenshot "$name" >/dev/null
+    for (( i = 0; i < 60; ++i )); do
+        check_screens "$@" "$shot" >/dev/null && break
+        sleep 0.5
+        import -window root "$shot"
+    done
+    say "screenshot $shot"
 }
 
 # wait_for DESCRIPTION TIMEOUT_S COMMAND...: polls the command until it succeeds,
@@ -134,6 +162,14 @@ click_at()    { xdotool mousemove --sync "$1" "$2" click 1; }
 # Clicks at a point of the panel, given in panel coordinates.
 click_panel() { click_at $(( winX + frameLeft + $1 )) $(( winY + frameTop + $2 )); }
 
+# STEP2: clicks the update button (panel 538,215, 94 x 30), then moves the
+# pointer off the window, so that no button is drawn as hovered.
+press_update()
+{
+    click_panel 585 230
+    xdotool mousemove --sync 5 5
+}
+
 # close_and_wait: clicks the close button at the right end of the main window's
 # title bar and waits for the program to end (20 s at most). Sets closeMs, the
 # time from the click to the end, and status, the program's exit status.
@@ -160,7 +196,7 @@ choose_last_output()
     menu_shown() { menu="$(xdotool search --onlyvisible --name '^menu$' 2>/dev/null | head -n 1)"; [[ -n "$menu" ]]; }
     wait_for "the selector's list" 10 menu_shown
     sleep 0.5
-    screenshot 02-selector-open
+    screenshot selector-open
 
     local menuX menuY menuW menuH
     read -r menuX menuY menuW menuH < <(geometry_of "$menu")

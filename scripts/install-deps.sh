@@ -15,7 +15,7 @@ packages=(
 if [[ "${1:-}" == "--test" ]]; then
     packages+=(
         googletest libgtest-dev
-        xvfb xauth xdotool x11-utils imagemagick
+        xvfb xauth xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng
         clang libclang-rt-dev ccache gdb
     )
 fi

@@ -9,7 +9,8 @@
 #     AppStream metadata; dpkg-shlibdeps computed the dependencies;
 #   - apt-get installs it with what it depends on;
 #   - the installed /usr/bin/QuilletLooperSwUpdater is used with real clicks
-#     (scripts/run-as-user.sh): the whole image arrives, unchanged and paced;
+#     (scripts/run-as-user.sh): the whole image arrives, unchanged and paced,
+#     and the screenshots show the upload running and complete;
 #   - apt-get remove --purge leaves none of its files behind.
 #
 #   scripts/test-deb.sh
@@ -33,7 +34,7 @@ source "$root/scripts/desktop-session.sh"
 [[ $(id -u) -eq 0 ]] || fail "installing the package needs root"
 
 "$root/scripts/require-packages.sh" "The Debian package's test" \
-    lintian desktop-file-utils appstream xvfb xauth xdotool x11-utils imagemagick
+    lintian desktop-file-utils appstream xvfb xauth xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng
 
 debs=("$root"/build/packages/${package}_*_amd64.deb)
 [[ -f "${debs[0]}" ]] || fail "no package in build/packages: run scripts/package.sh first"

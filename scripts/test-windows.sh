@@ -3,9 +3,10 @@
 # program as a person does and uninstalls it again, checking each step:
 #
 #   - SHA256SUMS matches the packages, and the portable zip holds the program,
-#     its licence and its read-me;
-#   - the silent install (/S) puts the program, its licence and the uninstaller
-#     into C:\Program Files\Zentrik\QuilletLooperSwUpdater, a shortcut into the
+#     its licence, the third-party notices and its read-me;
+#   - the silent install (/S) puts the program, its licence, the third-party
+#     notices and the uninstaller into
+#     C:\Program Files\Zentrik\QuilletLooperSwUpdater, a shortcut into the
 #     Start menu and the entry into the list of installed programs;
 #   - the installed program, started from there over the stand-in MIDI service
 #     with one port, "Virtual Pedal" (Wine's MIDI driver goes through the ALSA
@@ -155,9 +156,9 @@ no_uninstall_key() { ! "$wine" reg query "$uninstallKey" >/dev/null 2>&1 </dev/n
 
 #==============================================================================
 check "SHA256SUMS matches the packages" bash -c "cd '$packages' && sha256sum --check --strict SHA256SUMS"
-check "the zip holds the program, its licence and its read-me" \
+check "the zip holds the program, its licence, the third-party notices and its read-me" \
     test "$(unzip -Z1 "$portable.zip" | sort | tr '\n' ' ')" \
-        = "$portableName/ $portableName/LICENSE.txt $portableName/QuilletLooperSwUpdater.exe $portableName/README.txt "
+        = "$portableName/ $portableName/LICENSE.txt $portableName/QuilletLooperSwUpdater.exe $portableName/README.txt $portableName/THIRD-PARTY-NOTICES.txt "
 check "the zip's program is the one built" cmp "$program" <(unzip -p "$portable.zip" "$portableName/QuilletLooperSwUpdater.exe")
 
 say "installing $(basename "$installer") ($(stat -c %s "$installer") bytes) under $("$wine" --version)"
@@ -170,8 +171,8 @@ installedFiles="$(cd "$unixInstallDir" 2>/dev/null && find . -type f | sort | tr
 installedKiB=$(( $(cat "$unixInstallDir"/* 2>/dev/null | wc -c) / 1024 ))
 version="$(basename "$installer" | sed 's/^QuilletLooperSwUpdater-\(.*\)-win64-setup.exe$/\1/')"
 
-check "the installed files are the program, its licence and the uninstaller" \
-    test "$installedFiles" = "./LICENSE.txt ./QuilletLooperSwUpdater.exe ./uninstall.exe "
+check "the installed files are the program, its licence, the third-party notices and the uninstaller" \
+    test "$installedFiles" = "./LICENSE.txt ./QuilletLooperSwUpdater.exe ./THIRD-PARTY-NOTICES.txt ./uninstall.exe "
 check "the installed program is the one built" cmp "$program" "$unixInstallDir/QuilletLooperSwUpdater.exe"
 check "the Start-menu shortcut starts the installed program" \
     grep -qiF "$installedProgram" <<<"$(strings -a "$shortcut"; strings -a -el "$shortcut")"
@@ -203,28 +204,27 @@ WINEDEBUG="-all,+seh,+thread" \
 pid=$!
 
 wait_for_main_window 60
-screenshot 01-start
+screenshot start
 
 # STEP1: Wine's "Virtual Pedal - Virtual Pedal", the last item of the list.
 choose_last_output
 sleep 1
-screenshot 03-ready
+screenshot ready
 
-# STEP2: the update button (panel 538,215, 94 x 30). The pointer then leaves
-# the panel, so that no button is drawn as hovered.
 emptySize=$(capture_size)
 uploadStart=$(now_ms)
-click_panel 585 230
-xdotool mousemove --sync 5 5
+press_update
 
 # capture_reached FRACTION_PERCENT: the capture holds at least that share of the image's bytes.
 capture_reached() { (( $(capture_size) - emptySize >= imageBytes * $1 / 100 )); }
 capture_grew()    { (( $(capture_size) > emptySize )); }
 wait_for "the first message" 60 capture_grew
 poll=0.5 wait_for "a third of the image" 300 capture_reached 33
-screenshot 04-uploading
+screenshot uploading
+uploading1="$shot"
 poll=0.5 wait_for "two thirds of the image" 300 capture_reached 67
-screenshot 05-uploading
+screenshot uploading
+uploading2="$shot"
 
 # The upload is over once the virtual pedal has every message, or the program
 # has ended. Under Wine on a busy machine it can stall for seconds, so the
@@ -242,23 +242,11 @@ poll=1 wait_for "the end of the upload" 900 upload_over
 say "the upload ended $(( $(now_ms) - uploadStart )) ms after the update click, with $(received) messages"
 
 # The final picture: the status line and the button change once the last
-# message's interval has passed, and the next repaint shows them. The time
-# limit is a safety net; the checks below say what a late picture lacks.
-final_picture()
-{
-    import -window root "$run/06-finished.png" \
-        && /usr/bin/python3 "$root/tests/windows/check_screens.py" --finished \
-               $(( winX + frameLeft )) $(( winY + frameTop )) "$run/06-finished.png" >/dev/null
-}
-for (( i = 0; i < 60; ++i )); do
-    final_picture && break
-    sleep 0.5
-done
-say "screenshot $run/06-finished.png"
+# message's interval has passed, and the next repaint shows them.
+screenshot_showing finished --finished
 
 check --show "the screenshots show the bar moving, the final status and the button colours" \
-    /usr/bin/python3 "$root/tests/windows/check_screens.py" $(( winX + frameLeft )) $(( winY + frameTop )) \
-        "$run/04-uploading.png" "$run/05-uploading.png" "$run/06-finished.png"
+    check_screens "$uploading1" "$uploading2" "$shot"
 
 close_and_wait
 pid=""
@@ -296,4 +284,26 @@ check --show "the virtual pedal received the whole image, unchanged and paced" "
 # The installed program again, over a driver that gets stuck.
 source "$root/scripts/wine-stuck-driver.sh"
 
-#=======================================================================
+#==============================================================================
+# The uninstaller copies itself to the temporary folder and goes on from there,
+# so its end is the end of every process in the prefix: the desktop goes first.
+quiet="$(reg_value QuietUninstallString)"
+[[ "$quiet" =~ ^\"([^\"]+)\"\ (.*)$ ]] || fail "the QuietUninstallString $quiet is not a quoted program and its arguments"
+"$wineserver" -k
+started=$(now_ms)
+"$wine" "${BASH_REMATCH[1]}" ${BASH_REMATCH[2]} >"$run/uninstall.log" 2>&1 </dev/null || fail "the uninstaller ended with status $?"
+"$wineserver" -w
+say "silent uninstall took $(( $(now_ms) - started )) ms, until Wine's last process ended"
+
+# Wine writes the registry to its files once its server has ended.
+leftover_files()    { find "$drive" \( -iname '*quillet*' -o -iname '*zentrik*' \) -print; }
+leftover_registry() { grep -il 'quillet\|zentrik' "$WINEPREFIX"/*.reg || true; }
+
+check "the installation folder is gone" test ! -e "$unixInstallDir"
+check "the maker's folder is gone" test ! -e "$unixMakerDir"
+check "the Start-menu shortcut is gone" test ! -e "$shortcut"
+check "the entry is gone from the list of installed programs" no_uninstall_key
+check "no file on drive C names the program or its maker" test -z "$(leftover_files)"
+check "no registry key or value names them" test -z "$(leftover_registry)"
+
+checks_done

@@ -93,11 +93,21 @@ trap summary EXIT
 # Each stage is one command, or a function whose steps are joined with &&.
 build_debug()  { cmake --preset debug && cmake --build --preset debug; }
 
+# A whole upload; then the pedal unplugged after 1,000 messages, for good, and
+# back 3 s later under a new address.
+person_run()
+{
+    local shots=build/debug/person-run
+    xvfb_run scripts/run-as-user.sh build/debug "$shots" \
+        && xvfb_run scripts/run-as-user.sh --unplug 1000 build/debug "$shots/unplugged" \
+        && xvfb_run scripts/run-as-user.sh --unplug 1000:3000 build/debug "$shots/replugged"
+}
+
 stage "dependencies"        -             scripts/install-deps.sh --test
 stage "debug build"         dependencies  build_debug
 # Tests of windows and of the whole program need an X display: Xvfb gives one.
 stage "unit tests"          "debug build" xvfb_run ctest --preset debug
-stage "person run"          "debug build" xvfb_run scripts/run-as-user.sh build/debug build/debug/person-run
+stage "person run"          "debug build" person_run
 stage "asan"                dependencies  scripts/sanitizers.sh asan
 stage "tsan"                dependencies  scripts/sanitizers.sh tsan
 stage "fuzzing"             dependencies  scripts/fuzz.sh 60

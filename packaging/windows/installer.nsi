@@ -1,7 +1,7 @@
 ; The Windows installer of the updater, made by scripts/package.sh:
 ;
 ;   makensis -DVERSION=1.0.0 -DPROGRAM=QuilletLooperSwUpdater.exe -DICON=QuilletLooperSwUpdater.ico
-;            -DLICENCE=LICENSE.txt -DOUTFILE=setup.exe installer.nsi
+;            -DLICENCE=LICENSE.txt -DNOTICES=THIRD-PARTY-NOTICES.txt -DOUTFILE=setup.exe installer.nsi
 ;
 ; A per-machine installation into Program Files\Zentrik\QuilletLooperSwUpdater,
 ; with a Start-menu shortcut for every user and an entry in the list of
@@ -63,6 +63,7 @@ Section
     SetOutPath "$INSTDIR"
     File "/oname=${EXE}" "${PROGRAM}"
     File "/oname=LICENSE.txt" "${LICENCE}"
+    File "/oname=THIRD-PARTY-NOTICES.txt" "${NOTICES}"
     WriteUninstaller "$INSTDIR\uninstall.exe"
 
     CreateShortcut "${SHORTCUT}" "$INSTDIR\${EXE}" "" "$INSTDIR\${EXE}" 0
@@ -94,6 +95,7 @@ Section Uninstall
     ${EndIf}
 
     Delete "$INSTDIR\LICENSE.txt"
+    Delete "$INSTDIR\THIRD-PARTY-NOTICES.txt"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
     ; The maker's folder goes only when nothing else of the maker is in it.

@@ -1,7 +1,10 @@
 #!/usr/bin/python3
-"""Reads what the user sees from three screenshots of the update panel, taken
-at about a third and two thirds of an upload and after its end, and checks it:
+"""Reads what the user sees from screenshots of the update panel and checks it.
 
+    check_screens.py PANEL_X PANEL_Y UPLOADING_1.png UPLOADING_2.png FINISHED.png
+
+From three screenshots, taken at about a third and two thirds of an upload and
+after its end:
 - the progress bar's fill grows from the first screenshot to the second and
   fills the bar at the end;
 - the status line above the bar says the upload is running, then that it is
@@ -9,11 +12,18 @@ at about a third and two thirds of an upload and after its end, and checks it:
 - the update button is greyed out during the upload and green again at the
   end; the Help button keeps its colour.
 
-    check_screens.py PANEL_X PANEL_Y UPLOADING_1.png UPLOADING_2.png FINISHED.png
-    check_screens.py --finished PANEL_X PANEL_Y SCREENSHOT.png
+    check_screens.py PANEL_X PANEL_Y --disconnected MESSAGES SCREENSHOT.png
 
-With --finished it only tells, by its exit status, whether the screenshot shows
-the end of an upload: the bar full and update green again.
+From a screenshot after the pedal went away during an upload, once it had
+taken MESSAGES messages: the status line says so with that count (as far as
+the line fits it), update is red (no output is open) and the bar stayed where
+the upload stopped.
+
+    check_screens.py PANEL_X PANEL_Y --finished SCREENSHOT.png
+
+Only tells, by its exit status, whether the screenshot shows the end of a whole
+upload: the bar full and update green again.
+
 PANEL_X and PANEL_Y are the screen position of the panel's top-left corner. The
 pointer must be off the buttons, which would otherwise be drawn as hovered.
 Needs ImageMagick's convert and tesseract.
@@ -35,11 +45,14 @@ HELP_BUTTON = (538, 25, 94, 30)
 BAR_FILL = (66, 162, 200)
 UPDATE_ENABLED = (132, 191, 132)     # 0xff008000 brightened by 0.99
 UPDATE_DISABLED = (185, 216, 187)    # the same at half opacity over the panel
+UPDATE_RED = (246, 190, 190)         # 0xffff0000 brightened by 0.99, disabled, over the panel
 HELP = (239, 242, 243)               # 0xffeff2f3
 COLOUR_TOLERANCE = 6
 
 UPLOADING_TEXT = "Update progress: Uploading firmware"
 COMPLETE_TEXT = "Update progress: Wait: all LEDs will turn orange, red, orange, then off when complete."
+DISCONNECTED_TEXT = ("Update progress: Pedal disconnected after message {:,} of 3,065: the update is not complete. "
+                     "Put the pedal into update mode again (see Help), choose it and press update.")
 # OCR may misread a letter or two; another status line differs far more.
 TEXT_SIMILARITY = 0.9
 
@@ -104,6 +117,15 @@ def similar(text, expected):
     return difflib.SequenceMatcher(None, text, expected).ratio() >= TEXT_SIMILARITY
 
 
+def shows(text, expected):
+    """Whether a line read as text shows the expected one: whole, or as far as
+    it fits, where the label cuts it off with an ellipsis."""
+    if text.endswith(("...", "\u2026")):
+        start = text.rstrip(".\u2026")
+        return similar(start, expected[:len(start)])
+    return similar(text, expected)
+
+
 def shows_the_end(screen):
     colour = screen.colour(button_strip(UPDATE_BUTTON))
     return screen.bar_fill() >= 0.97 and near(colour, UPDATE_ENABLED)
@@ -114,17 +136,7 @@ def button_strip(area):
     return (area[0] + 8, area[1] + 3, area[2] - 16, 4)
 
 
-def main(argv):
-    if len(argv) == 5 and argv[1] == "--finished":
-        return 0 if shows_the_end(Screen(argv[4], int(argv[2]), int(argv[3]))) else 1
-
-    if len(argv) != 6:
-        raise SystemExit(__doc__)
-
-    panel_x, panel_y = int(argv[1]), int(argv[2])
-    first, second, finished = (Screen(path, panel_x, panel_y) for path in argv[3:])
-    checks = Checks()
-
+def check_upload(first, second, finished, checks):
     fills = [screen.bar_fill() for screen in (first, second, finished)]
     shown = " -> ".join(f"{fill:.2f}" for fill in fills)
     checks.expect("the bar is partly filled a third of the way", 0.05 < fills[0] < 0.95, shown)
@@ -140,6 +152,38 @@ def main(argv):
                                          (finished, HELP_BUTTON, HELP, "Help in its own colour at the end")):
         colour = screen.colour(button_strip(area))
         checks.expect(what, near(colour, expected), f"{colour}, expected {expected}")
+
+
+def check_disconnected(messages, screen, checks):
+    expected = DISCONNECTED_TEXT.format(messages)
+    text = screen.text(STATUS_LINE)
+    # The count is what tells one stop from another: it must read exactly.
+    checks.expect(f"the status line shows \"{expected}\"",
+                  shows(text, expected) and f"message {messages:,} of" in text, repr(text))
+
+    fill = screen.bar_fill()
+    checks.expect("the bar stays where the upload stopped, partly filled", 0.05 < fill < 0.97, f"{fill:.2f}")
+
+    colour = screen.colour(button_strip(UPDATE_BUTTON))
+    checks.expect("update red and disabled: no output is open", near(colour, UPDATE_RED), f"{colour}, expected {UPDATE_RED}")
+
+
+def main(argv):
+    if len(argv) < 4:
+        raise SystemExit(__doc__)
+
+    panel_x, panel_y = int(argv[1]), int(argv[2])
+    mode, args = argv[3], argv[4:]
+    checks = Checks()
+
+    if mode == "--finished" and len(args) == 1:
+        return 0 if shows_the_end(Screen(args[0], panel_x, panel_y)) else 1
+    if mode == "--disconnected" and len(args) == 2:
+        check_disconnected(int(args[0]), Screen(args[1], panel_x, panel_y), checks)
+    elif not mode.startswith("--") and len(args) == 2:
+        check_upload(*(Screen(path, panel_x, panel_y) for path in argv[3:]), checks)
+    else:
+        raise SystemExit(__doc__)
 
     print(f"screenshots: {checks.passed} passed, {checks.failed} failed")
     return 1 if checks.failed else 0
