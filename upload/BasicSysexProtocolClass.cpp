@@ -8,7 +8,9 @@ namespace
 {
     const char* const uploadingText = "Uploading firmware";
     const char* const completeText  = "Wait: all LEDs will turn orange, red, orange, then off when complete.";
-    const char* const notCompleteText = ": the update is not complete. Put the pedal into update mode again (see Help), choose it and press update.";
+    // Short enough for the status line: the pedal is not updated, and Help
+    // tells how to put it into its update mode again.
+    const char* const notUpdatedText = ": not updated, see Help";
 
     /** A count as the status line shows it: 3065 as "3,065". */
     juce::String formatCount (int count)
@@ -122,7 +124,7 @@ bool BasicSysexProtocolClass::checkImage()
     if (! firmwareImage->streamMatchesItsDigest())
     {
         finishUpload (UploadState::imageFailed,
-                      "The program file is damaged: download the updater again. Nothing was sent to the pedal.");
+                      "Program file damaged: download the updater again. Nothing was sent.");
         return false;
     }
 
@@ -218,18 +220,23 @@ bool BasicSysexProtocolClass::checkDeviceIsPresent()
     publishProgress();
     finishUpload (UploadState::deviceFailed,
                   "Pedal disconnected after message " + formatCount (messagesSent)
-                      + " of " + formatCount (numMessages) + notCompleteText);
+                      + " of " + formatCount (numMessages) + notUpdatedText);
     return false;
 }
 
+/** A send that failed because the device has gone says so: that is what the
+    user needs to know, and what a write to a pulled-out device reports first. */
 void BasicSysexProtocolClass::stopOnFailedSend (const SendResult& result)
 {
+    if (result.status == SendResult::Status::failed && ! checkDeviceIsPresent())
+        return;
+
     const auto ofAll = " of " + formatCount (numMessages);
 
     finishUpload (UploadState::deviceFailed,
                   result.status == SendResult::Status::timedOut
-                      ? "The pedal stopped responding after message " + formatCount (messagesSent) + ofAll + notCompleteText
-                      : "Message " + formatCount (messagesSent + 1) + ofAll + " could not be sent" + notCompleteText);
+                      ? "Pedal stopped responding after message " + formatCount (messagesSent) + ofAll + notUpdatedText
+                      : "Message " + formatCount (messagesSent + 1) + ofAll + " could not be sent" + notUpdatedText);
 }
 
 void BasicSysexProtocolClass::publishProgress()

@@ -11,7 +11,7 @@ using namespace FaultTestSupport;
 
 namespace
 {
-    const juce::String notComplete (": the update is not complete. Put the pedal into update mode again (see Help), choose it and press update.");
+    const juce::String notComplete (": not updated, see Help");
 
     class DeviceFaults  : public FaultPanelTest
     {
@@ -139,7 +139,7 @@ TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
               VirtualMidi::unplugAfter ("Virtual Pedal", 15);
               pressUpdateAndWait();
           },
-          15, "Update progress: Message 16 of 40 could not be sent" + notComplete },
+          15, "Update progress: Pedal disconnected after message 15 of 40" + notComplete },
 
         { PortKind::usbPedal, "gone after a whole upload, then update pressed again",
           [this]
@@ -192,10 +192,10 @@ TEST_F (DeviceFaults, APedalBackAtANewAddressIsChosenAgainAndGetsTheWholeImage)
 
     VirtualMidi::unplugAfter ("Virtual Pedal", 10, std::chrono::milliseconds (300));
     pressUpdateAndWait();
-    EXPECT_EQ (statusLine(), "Update progress: Message 11 of 40 could not be sent" + notComplete);
+    EXPECT_EQ (statusLine(), "Update progress: Pedal disconnected after message 10 of 40" + notComplete);
     expectConnected (false);
 
-    // Back in update mode, at a new address: the reopened list offers i
+    // Back in update mode, at a new address: the reopened list offers it.
     MessageLoop::runFor (400);
     TestUtilities::openAndCloseList (*selector);
     EXPECT_EQ (selector->getText(), "(Disconnected)");
@@ -226,7 +226,7 @@ TEST_F (DeviceFaults, AUsbPedalThatStopsTakingBytesIsReportedAfterTheBoundAndNev
     const auto pressed = Clock::now();
     panel->updateButton->triggerClick();
 
-    ASSERT_TRUE (waitForStatus ("The pedal stopped responding after message 5 of 40" + notComplete,
+    ASSERT_TRUE (waitForStatus ("Pedal stopped responding after message 5 of 40" + notComplete,
                                 (int) std::chrono::duration_cast<std::chrono::milliseconds> (bound).count() + 5000));
     EXPECT_GE (Clock::now() - pressed, bound);
     ASSERT_TRUE (MessageLoop::runUntil ([this] { return ! panel->protocol->isThreadRunning() && panel->midiInterface->isEnabled(); }, 1000));

@@ -260,3 +260,29 @@ TEST_F (PanelTest, ControlsFollowTheUploadStateAndTheConnectionWhicheverSourceNo
     EXPECT_FALSE (panel->updateButton->isEnabled());
     EXPECT_EQ (updateButtonColour(), lightRed);
 }
+
+//==============================================================================
+TEST_F (PanelTest, EveryStatusLineFitsWithoutBeingCutOff)
+{
+    // The label squeezes a long line down to the framework's least horizontal
+    // scale and cuts off what is still too long: the advice at the end of a
+    // failure would be lost. Each line with its longest numbers.
+    const juce::StringArray lines {
+        "Update progress: Uploading firmware",
+        "Update progress: Wait: all LEDs will turn orange, red, orange, then off when complete.",
+        "Update progress: Pedal disconnected after message 3,065 of 3,065: not updated, see Help",
+        "Update progress: Pedal stopped responding after message 3,064 of 3,065: not updated, see Help",
+        "Update progress: Message 3,065 of 3,065 could not be sent: not updated, see Help",
+        "Update progress: Program file damaged: download the updater again. Nothing was sent.",
+        "Update progress: Firmware image damaged at byte 12259619: upload stopped",
+        "Virtual Pedal is not connected: choose it again when it shows up",
+        "Virtual Pedal could not be opened: quit any other program that uses it, then choose it again",
+    };
+
+    const auto* label = panel->progressLabel;
+    const auto room = (float) label->getBorderSize().subtractedFrom (label->getLocalBounds()).getWidth()
+                    / juce::Font::getDefaultMinimumHorizontalScaleFactor();
+
+    for (const auto& line : lines)
+        EXPECT_LE (label->getFont().getStringWidthFloat (line), room) << line;
+}

@@ -524,7 +524,7 @@ TEST_F (UploadTest, DamagedImagesStopTheUploadAtTheDamage)
 // the published progress stays where the upload stopped.
 TEST_F (UploadTest, AFailedSendOrAGoneDeviceStopsTheUploadAndSaysSo)
 {
-    const juce::String notComplete (": the update is not complete. Put the pedal into update mode again (see Help), choose it and press update.");
+    const juce::String notComplete (": not updated, see Help");
 
     const struct
     {
@@ -536,7 +536,7 @@ TEST_F (UploadTest, AFailedSendOrAGoneDeviceStopsTheUploadAndSaysSo)
         { "the fourth send fails", [] (RecordingInterface& i) { i.failSendsFrom (3, SendResult::Status::failed); },
           3, "Message 4 of 6 could not be sent" + notComplete },
         { "the fourth send times out", [] (RecordingInterface& i) { i.failSendsFrom (3, SendResult::Status::timedOut); },
-          3, "The pedal stopped responding after message 3 of 6" + notComplete },
+          3, "Pedal stopped responding after message 3 of 6" + notComplete },
         { "no output open at the first send", [] (RecordingInterface& i) { i.failSendsFrom (0, SendResult::Status::notOpen); },
           0, "Message 1 of 6 could not be sent" + notComplete },
         { "the device goes with the second message",
@@ -579,7 +579,7 @@ TEST_F (UploadTest, ACopyOfTheImageThatDoesNotMatchItsDigestIsNotSent)
     ASSERT_TRUE (runUntilUploadEnds());
 
     EXPECT_EQ (interface.getNumMessages(), 0);
-    EXPECT_EQ (protocol->getStatusText(), "The program file is damaged: download the updater again. Nothing was sent to the pedal.");
+    EXPECT_EQ (protocol->getStatusText(), "Program file damaged: download the updater again. Nothing was sent.");
     EXPECT_EQ (protocol->getUploadState(), ProgressClass::UploadState::imageFailed);
 
     // The copy as it was built goes out whole.

@@ -51,8 +51,7 @@ COLOUR_TOLERANCE = 6
 
 UPLOADING_TEXT = "Update progress: Uploading firmware"
 COMPLETE_TEXT = "Update progress: Wait: all LEDs will turn orange, red, orange, then off when complete."
-DISCONNECTED_TEXT = ("Update progress: Pedal disconnected after message {:,} of 3,065: the update is not complete. "
-                     "Put the pedal into update mode again (see Help), choose it and press update.")
+DISCONNECTED_TEXT = "Update progress: Pedal disconnected after message {:,} of 3,065: not updated, see Help"
 # OCR may misread a letter or two; another status line differs far more.
 TEXT_SIMILARITY = 0.9
 
@@ -118,11 +117,8 @@ def similar(text, expected):
 
 
 def shows(text, expected):
-    """Whether a line read as text shows the expected one: whole, or as far as
-    it fits, where the label cuts it off with an ellipsis."""
-    if text.endswith(("...", "\u2026")):
-        start = text.rstrip(".\u2026")
-        return similar(start, expected[:len(start)])
+    """Whether a line read as text shows the expected one, whole: a line the
+    label had to cut off with an ellipsis does not count."""
     return similar(text, expected)
 
 
