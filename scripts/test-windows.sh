@@ -193,17 +193,21 @@ check "the entry offers no change or repair" test "$(reg_value NoModify) $(reg_v
 capture_size()  { stat -c %s "$capture" 2>/dev/null || echo 0; }
 imageBytes=$(stat -c %s "$image")
 
-say "starting $installedProgram"
-# The log keeps Wine's exceptions and thread names: enough to tell a crash of
-# the program from the one of Wine's MIDI driver at exit (below).
-LD_PRELOAD="$preload" \
-VIRTUAL_MIDI_PORTS="Virtual Pedal" \
-VIRTUAL_MIDI_CAPTURE="$capture" \
-WINEDEBUG="-all,+seh,+thread" \
-    "$wine" "$installedProgram" >"$log" 2>&1 </dev/null &
-pid=$!
+# start_program [VARIABLE=VALUE...]: starts the installed program over the
+# stand-in with one port, "Virtual Pedal", capturing into $capture, with any
+# further settings of the stand-in, and waits for its window. The log keeps
+# Wine's exceptions and thread names: enough to tell a crash of the program
+# from the one of Wine's MIDI driver at exit (below).
+start_program()
+{
+    say "starting $installedProgram${1:+ with $*}"
+    env "$@" LD_PRELOAD="$preload" VIRTUAL_MIDI_PORTS="Virtual Pedal" VIRTUAL_MIDI_CAPTURE="$capture" \
+        WINEDEBUG="-all,+seh,+thread" "$wine" "$installedProgram" >"$log" 2>&1 </dev/null &
+    pid=$!
+    wait_for_main_window 60
+}
 
-wait_for_main_window 60
+start_program
 screenshot start
 
 # STEP1: Wine's "Virtual Pedal - Virtual Pedal", the last item of the list.

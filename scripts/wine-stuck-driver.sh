@@ -25,16 +25,7 @@ PY
 )"
 boundMs=$(( 1000 + stuckMessageBytes * 320 / 1000 ))
 
-say "stuck driver: starting the program again, the port stuck after $stuckAfter messages"
-LD_PRELOAD="$preload" \
-VIRTUAL_MIDI_PORTS="Virtual Pedal" \
-VIRTUAL_MIDI_CAPTURE="$capture" \
-VIRTUAL_MIDI_STUCK="Virtual Pedal:$stuckAfter" \
-WINEDEBUG="-all,+seh,+thread" \
-    "$wine" "$installedProgram" >"$log" 2>&1 </dev/null &
-pid=$!
-
-wait_for_main_window 60
+start_program VIRTUAL_MIDI_STUCK="Virtual Pedal:$stuckAfter"
 
 choose_last_output
 sleep 1
