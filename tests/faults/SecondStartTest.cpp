@@ -69,9 +69,11 @@ namespace
         run ({ "xdotool", "mousemove", "--sync", "--window", windowId, juce::String (x), juce::String (y), "click", "1" });
     }
 
+    /** Polls until the condition holds; the time-out is a safety net, longer
+        under a sanitizer, as MessageLoop::runUntil's. */
     bool waitFor (const std::function<bool()>& condition, int timeoutMs)
     {
-        const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+        const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) (timeoutMs * MessageLoop::slowdown);
 
         while (! condition())
         {
