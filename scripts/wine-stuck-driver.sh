@@ -56,7 +56,7 @@ PY
 say "stuck driver: the send timed out ${failedAfterMs} ms after the port took its last message (bound ${boundMs} ms for that message of $stuckMessageBytes bytes)"
 check "the stuck send gave up after its bound of ${boundMs} ms, not before" test "$failedAfterMs" -ge "$boundMs"
 check "the stuck send gave up within 3 s of its bound" test "$failedAfterMs" -le $(( boundMs + 3000 ))
-screenshot stuck-driver/03-stuck-failed
+screenshot stuck-failed
 
 # Responsive: the selector opens, and choosing the pedal again comes back (the
 # driver refuses, or its open is given up after 1 s) before the close.

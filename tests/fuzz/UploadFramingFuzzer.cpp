@@ -2,16 +2,17 @@
     real upload loop sends through a recording interface. Whatever the bytes,
     the upload must stay inside the image (the sanitizers catch any read past
     it), end, and send exactly the complete messages that come before any
-    damage, in place, then end with the status line that fits the image and
-    the selector enabled again.
+    damage, in place, then publish the end and the status line that fit the
+    image.
 
     The pacing wait returns at once here (InstantPacingClock.cpp), and the
-    upload runs on the fuzzer's own thread, which is the message thread, so the
-    message-thread lock is granted at once.
+    upload runs on the fuzzer's own thread.
 */
 
 #include "upload/BasicSysexProtocolClass.h"
 #include "RecordingInterface.h"
+
+#include <juce_cryptography/juce_cryptography.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -85,7 +86,7 @@ namespace
         std::abort();
     }
 
-    void checkUpload (const ExpectedUpload& expected, const juce::uint8* image, size_t size,
+    void checkUpload (const ExpectedUpload& expected, const juce::uint8* image,
                       const RecordingInterface& interface, const juce::String& finalStatus, double finalProgress,
                       ProgressClass::UploadState finalState)
     {
@@ -153,6 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
     FirmwareImageClass record ("Fuzzed image", "0.0.00 Build 0", 0);
     record.streamData = image.get();
     record.streamSize = static_cast<juce::int64> (size);
+    record.streamSha256 = juce::SHA256 (image.get(), size).toHexString();
     record.fixedPacing = 1;
 
     RecordingInterface interface;
@@ -170,6 +172,6 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
         finalState = protocol.getUploadState();
     }
 
-    checkUpload (expected, image.get(), size, interface, finalStatus, finalProgress, finalState);
+    checkUpload (expected, image.get(), interface, finalStatus, finalProgress, finalState);
     return 0;
 }
