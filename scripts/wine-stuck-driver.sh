@@ -1,12 +1,12 @@
 # The stuck driver, a scenario of scripts/test-windows.sh (sourced by it after
-# the normal run, with the program installed; uses its variables and helpers). The stand-in's
-# port takes 200 messages, and then Wine's midiOutLongMsg never returns for
-# the next one, like a wedged driver. The program's send must give up once its
-# bound for that message has passed, not before (it says so on the debug
-# output; the status line it leads to is the upload tests' business), and the
-# port must hold the image's first 200 messages. The window must still answer:
-# its selector opens, and choosing the pedal again (the driver is still stuck)
-# must not hang it. The close button must then end the process within 1 s.
+# the normal run, with the program installed; uses its variables and helpers).
+# The stand-in's port takes 200 messages, and then Wine's midiOutLongMsg never
+# returns for the next one, like a wedged driver. The program's send must give
+# up once its bound for that message has passed, not before (it says so on the
+# debug output), and the panel must say so, with update red; the port must hold
+# the image's first 200 messages. The window must still answer: its selector
+# opens, and choosing the pedal again (the driver is still stuck) must not hang
+# it. The close button must then end the process within 1 s.
 
 stuckAfter=200
 stuckRun="$run/stuck-driver"
@@ -30,7 +30,7 @@ start_program VIRTUAL_MIDI_STUCK="Virtual Pedal:$stuckAfter"
 choose_last_output
 sleep 1
 
-click_panel 585 230
+press_update
 
 # The program reports a timed-out send on the debug output, which +seh logs.
 # From the end of the port's last message (the capture's own clock) to that
@@ -56,7 +56,8 @@ PY
 say "stuck driver: the send timed out ${failedAfterMs} ms after the port took its last message (bound ${boundMs} ms for that message of $stuckMessageBytes bytes)"
 check "the stuck send gave up after its bound of ${boundMs} ms, not before" test "$failedAfterMs" -ge "$boundMs"
 check "the stuck send gave up within 3 s of its bound" test "$failedAfterMs" -le $(( boundMs + 3000 ))
-screenshot stuck-failed
+screenshot_showing stuck-failed --stuck "$stuckAfter"
+check --show "the panel shows the upload stopped by the stuck send" check_screens --stuck "$stuckAfter" "$shot"
 
 # Responsive: the selector opens, and choosing the pedal again comes back (the
 # driver refuses, or its open is given up after 1 s) before the close.

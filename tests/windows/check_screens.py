@@ -13,11 +13,12 @@ after its end:
   end; the Help button keeps its colour.
 
     check_screens.py PANEL_X PANEL_Y --disconnected MESSAGES SCREENSHOT.png
+    check_screens.py PANEL_X PANEL_Y --stuck MESSAGES SCREENSHOT.png
 
-From a screenshot after the pedal went away during an upload, once it had
-taken MESSAGES messages: the status line says so with that count (as far as
-the line fits it), update is red (no output is open) and the bar stayed where
-the upload stopped.
+From a screenshot after the pedal went away (or stopped taking messages)
+during an upload, once it had taken MESSAGES messages: the status line says so
+with that count, update is red (no output is open) and the bar stayed where the
+upload stopped.
 
     check_screens.py PANEL_X PANEL_Y --finished SCREENSHOT.png
 
@@ -51,7 +52,10 @@ COLOUR_TOLERANCE = 6
 
 UPLOADING_TEXT = "Update progress: Uploading firmware"
 COMPLETE_TEXT = "Update progress: Wait: all LEDs will turn orange, red, orange, then off when complete."
-DISCONNECTED_TEXT = "Update progress: Pedal disconnected after message {:,} of 3,065: not updated, see Help"
+STOPPED_TEXTS = {
+    "--disconnected": "Update progress: Pedal disconnected after message {:,} of 3,065: not updated, see Help",
+    "--stuck": "Update progress: Pedal stopped responding after message {:,} of 3,065: not updated, see Help",
+}
 # OCR may misread a letter or two; another status line differs far more.
 TEXT_SIMILARITY = 0.9
 
@@ -150,15 +154,15 @@ def check_upload(first, second, finished, checks):
         checks.expect(what, near(colour, expected), f"{colour}, expected {expected}")
 
 
-def check_disconnected(messages, screen, checks):
-    expected = DISCONNECTED_TEXT.format(messages)
+def check_stopped(expected_text, messages, screen, checks):
+    expected = expected_text.format(messages)
     text = screen.text(STATUS_LINE)
     # The count is what tells one stop from another: it must read exactly.
     checks.expect(f"the status line shows \"{expected}\"",
                   shows(text, expected) and f"message {messages:,} of" in text, repr(text))
 
     fill = screen.bar_fill()
-    checks.expect("the bar stays where the upload stopped, partly filled", 0.05 < fill < 0.97, f"{fill:.2f}")
+    checks.expect("the bar stays where the upload stopped, partly filled", 0.02 < fill < 0.97, f"{fill:.2f}")
 
     colour = screen.colour(button_strip(UPDATE_BUTTON))
     checks.expect("update red and disabled: no output is open", near(colour, UPDATE_RED), f"{colour}, expected {UPDATE_RED}")
@@ -174,8 +178,8 @@ def main(argv):
 
     if mode == "--finished" and len(args) == 1:
         return 0 if shows_the_end(Screen(args[0], panel_x, panel_y)) else 1
-    if mode == "--disconnected" and len(args) == 2:
-        check_disconnected(int(args[0]), Screen(args[1], panel_x, panel_y), checks)
+    if mode in STOPPED_TEXTS and len(args) == 2:
+        check_stopped(STOPPED_TEXTS[mode], int(args[0]), Screen(args[1], panel_x, panel_y), checks)
     elif not mode.startswith("--") and len(args) == 2:
         check_upload(*(Screen(path, panel_x, panel_y) for path in argv[3:]), checks)
     else:
