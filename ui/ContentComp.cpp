@@ -106,6 +106,11 @@ void ContentComp::buttonClicked (juce::Button* button)
                 midiInterface->setEnabled (false);
                 progress = 0.0;
                 protocol->startProtocol();
+
+                // The panel may hear of this upload only once it has ended
+                // (notifications are coalesced), and must still see that end
+                // as new, however the last upload ended.
+                lastUploadState = ProgressClass::UploadState::uploading;
             }
 
             updateControls();

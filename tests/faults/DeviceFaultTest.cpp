@@ -141,6 +141,31 @@ TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
           },
           15, "Update progress: Pedal disconnected after message 15 of 40" + notComplete },
 
+        { PortKind::sequencerOnly, "gone again at once after it came back, before the panel saw the upload start",
+          [this]
+          {
+              VirtualMidi::unplugAfter ("Virtual Pedal", 10, std::chrono::milliseconds (300));
+              pressUpdateAndWait();
+              MessageLoop::runFor (400);
+              TestUtilities::openAndCloseList (*selector);
+              choose (2);    // back at a new address, listed after the spare
+              ASSERT_EQ (selector->getText(), "Virtual Pedal");
+              VirtualMidi::clearEvents();
+              VirtualMidi::unplugAfter ("Virtual Pedal", 1);
+
+              // The upload starts and fails while the message thread is busy
+              // elsewhere: the panel hears of both in one notification.
+              panel->buttonClicked (panel->updateButton);
+              const auto deadline = juce::Time::getMillisecondCounter() + 10000 * MessageLoop::slowdown;
+
+              while ((panel->protocol->isThreadRunning() || panel->protocol->getUploadState() == ProgressClass::UploadState::uploading)
+                     && juce::Time::getMillisecondCounter() < deadline)
+                  juce::Thread::sleep (1);
+
+              MessageLoop::deliverPending();
+          },
+          1, "Update progress: Pedal disconnected after message 1 of 40" + notComplete },
+
         { PortKind::usbPedal, "gone after a whole upload, then update pressed again",
           [this]
           {
