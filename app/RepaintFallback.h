@@ -31,8 +31,8 @@ public:
 
     /** How often the windows are looked at: the repaint rate of a stalled window.
         Ten pictures a second keep a progress bar and a status line moving; each
-        paint holds the message thread, which the upload locks before every
-        message, so where painting is slow (Wine) more of them slow the upload. */
+        paint holds the message thread, and where painting is slow (Wine) more
+        of them would leave the window slow to answer. */
     static constexpr int checkIntervalMs = 100;
 
     RepaintFallback();

@@ -95,17 +95,6 @@ std::unique_ptr<RawMidiSysexOutput> RawMidiSysexOutput::open (const juce::String
     return std::unique_ptr<RawMidiSysexOutput> (new RawMidiSysexOutput (opened, snd_rawmidi_params_get_buffer_size (params)));
 }
 
-/** A working device takes a message at least as fast as MIDI 1.0 runs on a
-    cable (31,250 baud, 10 bits a byte: 320 us a byte), the slowest a MIDI
-    output drains (a USB interface passing it on to a DIN port). The second on
-    top covers the USB bus, the driver and the device's own pauses. A device
-    that takes longer has stopped; the kernel itself waits ten seconds before it
-    gives up draining one. */
-std::chrono::microseconds RawMidiSysexOutput::getSendBound (int numBytes) noexcept
-{
-    return std::chrono::milliseconds (1000) + std::chrono::microseconds (320) * std::max (numBytes, 0);
-}
-
 RawMidiSysexOutput::RawMidiSysexOutput (_snd_rawmidi* handleToUse, size_t bufferSizeToUse)
     : handle (handleToUse), bufferSize (bufferSizeToUse)
 {

@@ -42,10 +42,6 @@ public:
         (another program has it, or it has gone). */
     static std::unique_ptr<RawMidiSysexOutput> open (const juce::String& deviceName);
 
-    /** The longest a send waits for a message of this many bytes to leave
-        before it reports timedOut. */
-    static std::chrono::microseconds getSendBound (int numBytes) noexcept;
-
     /** Discards what the device has not taken yet, so that closing never
         waits on a device that stopped draining, and closes it. */
     ~RawMidiSysexOutput() override;

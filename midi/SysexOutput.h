@@ -28,4 +28,8 @@ public:
     /** Sends one complete message and returns when it has left the host, has
         failed, or the back end's bound has passed. */
     virtual SendResult send (const juce::uint8* bytes, int numBytes) = 0;
+
+    /** The longest a back end waits for a message of this many bytes to leave
+        before it reports timedOut. */
+    static std::chrono::microseconds getSendBound (int numBytes) noexcept;
 };

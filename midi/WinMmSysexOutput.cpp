@@ -431,14 +431,3 @@ SendResult WinMmSysexOutput::send (const juce::uint8* bytes, int numBytes)
 {
     return device->send (bytes, numBytes, Clock::now() + getSendBound (numBytes));
 }
-
-std::chrono::microseconds WinMmSysexOutput::getSendBound (int numBytes) noexcept
-{
-    // MIDI 1.0 carries 31,250 bits a second, 10 bits a byte on the wire (a
-    // start bit, eight data bits, a stop bit): 320 us a byte. A device that
-    // passes SysEx on to a DIN port takes a message no faster than that, so a
-    // working device is never cut off (USB-MIDI devices take it faster); the
-    // second on top covers the driver, the bus and the scheduler. A 4,009-byte
-    // message gets 2.28 s.
-    return std::chrono::seconds (1) + std::chrono::microseconds (320) * std::max (numBytes, 0);
-}

@@ -35,9 +35,6 @@ public:
 
     SendResult send (const juce::uint8* bytes, int numBytes) override;
 
-    /** The longest a send of this many bytes waits for the driver. */
-    static std::chrono::microseconds getSendBound (int numBytes) noexcept;
-
 private:
     class Device;
 

@@ -26,8 +26,8 @@ class MidiInterfaceClass;
     children.
 
     Ownership: raw owning pointers, torn down by the destructor in a fixed
-    order (see there). The main window reads protocol (to stop the upload
-    thread on close) and firmwareImage (for its title).
+    order (see there). The main window reads firmwareImage (for its title)
+    and stops an upload on close through stopUpload().
 
     Threads: everything here runs on the message thread. The protocol thread
     never touches the panel or its components; it reaches them only through the
