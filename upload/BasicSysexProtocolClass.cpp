@@ -52,12 +52,8 @@ void BasicSysexProtocolClass::startProtocol()
             return;
     }
 
-    setProgress (0.0);
-    setUploadState (UploadState::uploading);
-
     // JUCE's default priority (5 on the scale JUCE used before version 7).
-    if (! startThread (juce::Thread::Priority::normal))
-        setUploadState (UploadState::idle);
+    startUpload (juce::Thread::Priority::normal);
 }
 
 //==============================================================================

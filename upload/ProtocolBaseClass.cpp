@@ -13,9 +13,6 @@ void ProtocolBaseClass::startProtocol()
 {
     if (! isThreadRunning())
     {
-        setProgress (0.0);
-        setUploadState (UploadState::uploading);
-
         // JUCE 7 replaced the old priority scale of 0 to 10, on which the default
         // was 5 and this start used 4, by Thread::Priority. Priority::normal is the
         // old 5; the old 4 (Windows' below-normal) has no exact equivalent, and
@@ -23,7 +20,15 @@ void ProtocolBaseClass::startProtocol()
         //
         // Only the message thread starts the thread, so nothing can have started
         // it since the test above; if it had, startThread would leave it as it is.
-        if (! startThread (juce::Thread::Priority::low))
-            setUploadState (UploadState::idle);
+        startUpload (juce::Thread::Priority::low);
     }
+}
+
+void ProtocolBaseClass::startUpload (juce::Thread::Priority threadPriority)
+{
+    setProgress (0.0);
+    setUploadState (UploadState::uploading);
+
+    if (! startThread (threadPriority))
+        setUploadState (UploadState::idle);
 }

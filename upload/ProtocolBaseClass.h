@@ -36,6 +36,11 @@ public:
     virtual void startProtocol();
 
 protected:
+    /** Publishes progress 0.0 and the uploading state, then starts the thread
+        at this priority; publishes idle if it cannot start. Called on the
+        message thread. */
+    void startUpload (juce::Thread::Priority threadPriority);
+
     //==============================================================================
     InterfaceBaseClass* const midiInterface;
     FirmwareImageClass* const firmwareImage;
