@@ -79,20 +79,31 @@ std::unique_ptr<RawMidiSysexOutput> RawMidiSysexOutput::open (const juce::String
     if (snd_rawmidi_open (nullptr, &opened, deviceName.toRawUTF8(), SND_RAWMIDI_NONBLOCK) < 0)
         return {};
 
-    // The output counts as ready for writing only once its whole buffer is
-    // free, so waiting for room is also waiting for the device to drain.
+    // The output counts as ready for writing once at most one byte is left in
+    // its buffer, the most the library allows (it asserts that avail_min is
+    // below the buffer size): a message then goes in whole, and the wait for
+    // it to leave sleeps until its last byte is on its way.
     snd_rawmidi_params_t* params = nullptr;
     snd_rawmidi_params_alloca (&params);
 
-    if (snd_rawmidi_params_current (opened, params) < 0
-        || snd_rawmidi_params_set_avail_min (opened, params, snd_rawmidi_params_get_buffer_size (params)) < 0
-        || snd_rawmidi_params (opened, params) < 0)
+    const auto failed = [opened]
     {
         snd_rawmidi_close (opened);
-        return {};
-    }
+        return std::unique_ptr<RawMidiSysexOutput>();
+    };
 
-    return std::unique_ptr<RawMidiSysexOutput> (new RawMidiSysexOutput (opened, snd_rawmidi_params_get_buffer_size (params)));
+    if (snd_rawmidi_params_current (opened, params) < 0)
+        return failed();
+
+    const auto bufferSize = snd_rawmidi_params_get_buffer_size (params);
+
+    // The kernel refuses an avail_min below 1.
+    if (bufferSize < 2
+        || snd_rawmidi_params_set_avail_min (opened, params, bufferSize - 1) < 0
+        || snd_rawmidi_params (opened, params) < 0)
+        return failed();
+
+    return std::unique_ptr<RawMidiSysexOutput> (new RawMidiSysexOutput (opened, bufferSize));
 }
 
 RawMidiSysexOutput::RawMidiSysexOutput (_snd_rawmidi* handleToUse, size_t bufferSizeToUse)
@@ -115,8 +126,14 @@ SendResult RawMidiSysexOutput::send (const juce::uint8* bytes, int numBytes)
     std::optional<Clock::time_point> handedOverAt;
     auto numWritten = 0;
 
+    // Allocated once: alloca's space lasts until the function returns.
+    snd_rawmidi_status_t* status = nullptr;
+    snd_rawmidi_status_alloca (&status);
+
     for (;;)
     {
+        auto wait = Wait::ready;
+
         if (numWritten < numBytes)
         {
             const auto written = snd_rawmidi_write (handle, bytes + numWritten, (size_t) (numBytes - numWritten));
@@ -132,20 +149,25 @@ SendResult RawMidiSysexOutput::send (const juce::uint8* bytes, int numBytes)
 
             if (written < 0 && written != -EAGAIN)
                 return { SendResult::Status::failed, handedOverAt };
+
+            wait = waitUntilReady (deadline);
         }
         else
         {
-            snd_rawmidi_status_t* status = nullptr;
-            snd_rawmidi_status_alloca (&status);
-
             if (snd_rawmidi_status (handle, status) < 0)
                 return { SendResult::Status::failed, handedOverAt };
 
-            if (snd_rawmidi_status_get_avail (status) >= bufferSize)
+            const auto available = snd_rawmidi_status_get_avail (status);
+
+            if (available >= bufferSize)
                 return { SendResult::Status::sent, handedOverAt };
+
+            // Ready already means at most one byte is left, so polling would
+            // return at once: the last byte is a moment away, and is slept for.
+            wait = available + 1 >= bufferSize ? sleepBriefly (deadline) : waitUntilReady (deadline);
         }
 
-        switch (waitForRoom (deadline))
+        switch (wait)
         {
             case Wait::ready:
                 break;
@@ -159,9 +181,10 @@ SendResult RawMidiSysexOutput::send (const juce::uint8* bytes, int numBytes)
     }
 }
 
-/** Waits until the output is ready (its buffer empty), an error shows, or at
-    most 10 ms, so that a thread asked to exit notices it in time. */
-RawMidiSysexOutput::Wait RawMidiSysexOutput::waitForRoom (Clock::time_point deadline)
+/** Whether a wait may begin, and for how long at most: never past the
+    deadline, and no more than 10 ms at a time, so that a thread asked to exit
+    notices it in time. */
+RawMidiSysexOutput::Wait RawMidiSysexOutput::getWaitTime (Clock::time_point deadline, int& timeoutMs)
 {
     if (juce::Thread::currentThreadShouldExit())
         return Wait::cancelled;
@@ -171,16 +194,49 @@ RawMidiSysexOutput::Wait RawMidiSysexOutput::waitForRoom (Clock::time_point dead
     if (now >= deadline)
         return Wait::timedOut;
 
-    const auto timeoutMs = std::min<std::chrono::milliseconds::rep> (10, std::chrono::ceil<std::chrono::milliseconds> (deadline - now).count());
+    timeoutMs = (int) std::min<std::chrono::milliseconds::rep> (10, std::chrono::ceil<std::chrono::milliseconds> (deadline - now).count());
+    return Wait::ready;
+}
 
-    pollfd descriptors[4];
-    const auto numDescriptors = snd_rawmidi_poll_descriptors (handle, descriptors, (unsigned int) std::size (descriptors));
+/** Waits until the output is ready (at most one byte left in its buffer) or
+    the device reports an error. */
+RawMidiSysexOutput::Wait RawMidiSysexOutput::waitUntilReady (Clock::time_point deadline)
+{
+    auto timeoutMs = 0;
 
-    if (numDescriptors <= 0)
+    if (const auto canWait = getWaitTime (deadline, timeoutMs); canWait != Wait::ready)
+        return canWait;
+
+    pollfd descriptor {};
+
+    if (snd_rawmidi_poll_descriptors (handle, &descriptor, 1) != 1)
         return Wait::failed;
 
-    if (poll (descriptors, (nfds_t) numDescriptors, (int) timeoutMs) < 0 && errno != EINTR)
+    const auto numReady = poll (&descriptor, 1, timeoutMs);
+
+    if (numReady < 0)
+        return errno == EINTR ? Wait::ready : Wait::failed;
+
+    if (numReady == 0)
+        return Wait::ready;
+
+    unsigned short events = 0;
+
+    // A device that has gone reports an error (and is invalid) rather than ready.
+    if (snd_rawmidi_poll_descriptors_revents (handle, &descriptor, 1, &events) < 0
+        || (events & (POLLERR | POLLNVAL | POLLHUP)) != 0)
         return Wait::failed;
 
+    return Wait::ready;
+}
+
+RawMidiSysexOutput::Wait RawMidiSysexOutput::sleepBriefly (Clock::time_point deadline)
+{
+    auto timeoutMs = 0;
+
+    if (const auto canWait = getWaitTime (deadline, timeoutMs); canWait != Wait::ready)
+        return canWait;
+
+    juce::Thread::sleep (1);
     return Wait::ready;
 }

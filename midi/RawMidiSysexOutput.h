@@ -63,7 +63,9 @@ private:
         cancelled
     };
 
-    Wait waitForRoom (std::chrono::steady_clock::time_point deadline);
+    static Wait getWaitTime (std::chrono::steady_clock::time_point deadline, int& timeoutMs);
+    Wait waitUntilReady (std::chrono::steady_clock::time_point deadline);
+    static Wait sleepBriefly (std::chrono::steady_clock::time_point deadline);
 
     _snd_rawmidi* handle;
     const size_t bufferSize;

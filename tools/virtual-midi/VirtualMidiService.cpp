@@ -949,6 +949,13 @@ void VirtualMidiService::armRawMidiPoll (int output)
     }
 }
 
+bool VirtualMidiService::isRawMidiUnplugged (int output)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    const auto* open = findRawMidiOutput (output);
+    return open == nullptr || open->unplugged;
+}
+
 VirtualMidiService::RawMidiOutput* VirtualMidiService::findRawMidiOutput (int output)
 {
     const auto it = rawMidiOutputs.find (output);

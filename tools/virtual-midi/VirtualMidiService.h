@@ -141,6 +141,9 @@ public:
 
     void armRawMidiPoll (int output);
 
+    /** True once the device behind the output has gone. */
+    bool isRawMidiUnplugged (int output);
+
 private:
     VirtualMidiService();
 
