@@ -9,69 +9,9 @@
 namespace
 {
     using Clock = std::chrono::steady_clock;
-
-    /** The kernel's sequencer-to-rawmidi bridge gives every card one sequencer
-        client, and each subdevice S of the card's raw MIDI device D one port of
-        it, numbered 32 * D + S (a card has at most 8 raw MIDI devices, so each
-        gets 256 / 8 port numbers): port 33 is hw:CARD,1,1. */
-    constexpr int portsPerDevice = 256 / 8;
-
-    /** The bridge's ports forward to a physical port (a card's synthesizer
-        ports and the virtual raw MIDI cards' ports do not). */
-    constexpr unsigned int bridgePortType = SND_SEQ_PORT_TYPE_HARDWARE | SND_SEQ_PORT_TYPE_PORT;
-
-    struct SequencerCloser
-    {
-        void operator() (snd_seq_t* seq) const noexcept   { snd_seq_close (seq); }
-    };
 }
 
 //==============================================================================
-std::optional<juce::String> RawMidiSysexOutput::findDeviceBehind (const juce::String& identifier)
-{
-    // The framework names a sequencer port "CLIENT-PORT".
-    const auto clientText = identifier.upToFirstOccurrenceOf ("-", false, false);
-    const auto portText = identifier.fromFirstOccurrenceOf ("-", false, false);
-
-    if (clientText.isEmpty() || portText.isEmpty()
-        || ! clientText.containsOnly ("0123456789") || ! portText.containsOnly ("0123456789"))
-        return {};
-
-    const auto client = clientText.getIntValue();
-    const auto port = portText.getIntValue();
-
-    if (client > 255 || port > 255)
-        return {};
-
-    // A client of our own just for these questions: the framework does not
-    // share its own.
-    snd_seq_t* opened = nullptr;
-
-    if (snd_seq_open (&opened, "default", SND_SEQ_OPEN_OUTPUT, SND_SEQ_NONBLOCK) < 0)
-        return {};
-
-    const std::unique_ptr<snd_seq_t, SequencerCloser> seq (opened);
-
-    snd_seq_client_info_t* clientInfo = nullptr;
-    snd_seq_client_info_alloca (&clientInfo);
-    snd_seq_port_info_t* portInfo = nullptr;
-    snd_seq_port_info_alloca (&portInfo);
-
-    if (snd_seq_get_any_client_info (seq.get(), client, clientInfo) < 0
-        || snd_seq_client_info_get_type (clientInfo) != SND_SEQ_KERNEL_CLIENT
-        || snd_seq_client_info_get_card (clientInfo) < 0
-        || snd_seq_get_any_port_info (seq.get(), client, port, portInfo) < 0
-        || (snd_seq_port_info_get_type (portInfo) & bridgePortType) != bridgePortType)
-        return {};
-
-    return getDeviceName (snd_seq_client_info_get_card (clientInfo), port);
-}
-
-juce::String RawMidiSysexOutput::getDeviceName (int card, int port)
-{
-    return "hw:" + juce::String (card) + "," + juce::String (port / portsPerDevice) + "," + juce::String (port % portsPerDevice);
-}
-
 std::unique_ptr<RawMidiSysexOutput> RawMidiSysexOutput::open (const juce::String& deviceName)
 {
     snd_rawmidi_t* opened = nullptr;

@@ -28,16 +28,6 @@ struct _snd_rawmidi;
 class RawMidiSysexOutput  : public SysexOutput
 {
 public:
-    /** The raw MIDI device ("hw:CARD,DEVICE,SUBDEVICE") behind the sequencer
-        port the framework lists with this identifier; nothing for a port with
-        none behind it (a software client, a virtual port, the framework's own)
-        or when the sequencer cannot be asked. */
-    static std::optional<juce::String> findDeviceBehind (const juce::String& identifier);
-
-    /** The raw MIDI device that the kernel's bridge serves through this port
-        of a card's sequencer client. */
-    static juce::String getDeviceName (int card, int port);
-
     /** Opens the raw MIDI device for output; null when it cannot be opened
         (another program has it, or it has gone). */
     static std::unique_ptr<RawMidiSysexOutput> open (const juce::String& deviceName);

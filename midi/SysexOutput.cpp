@@ -10,6 +10,7 @@
 
 #if JUCE_LINUX
  #include "midi/RawMidiSysexOutput.h"
+ #include "midi/SequencerClient.h"
 #endif
 
 SysexOutput::~SysexOutput() = default;
@@ -32,12 +33,27 @@ std::unique_ptr<SysexOutput> SysexOutput::open (const juce::MidiDeviceInfo& devi
     return WinMmSysexOutput::open (device.identifier);
    #else
     #if JUCE_LINUX
+    // A client of our own for the questions the framework cannot answer.
+    const auto sequencer = SequencerClient::open();
+
+    if (sequencer == nullptr)
+        return {};
+
     // A hardware port goes through its raw MIDI device or not at all: through
     // the sequencer, what the device's buffer cannot take would be lost unseen.
-    if (const auto rawMidiDevice = RawMidiSysexOutput::findDeviceBehind (device.identifier))
+    if (const auto rawMidiDevice = sequencer->findRawMidiDeviceBehind (device.identifier))
         return RawMidiSysexOutput::open (*rawMidiDevice);
-    #endif
 
+    auto output = FrameworkSysexOutput::open (device.identifier);
+
+    // The framework hands out an output whose connection the system refused
+    // (the port is busy), and its sends then go nowhere.
+    if (output != nullptr && ! sequencer->isWrittenToByThisProcess (device.identifier))
+        return {};
+
+    return output;
+    #else
     return FrameworkSysexOutput::open (device.identifier);
+    #endif
    #endif
 }

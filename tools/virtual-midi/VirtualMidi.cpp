@@ -13,11 +13,6 @@ namespace VirtualMidi
         VirtualMidiService::getInstance().setOpenRefused (name, refused);
     }
 
-    void setSendDelayPerByte (std::chrono::nanoseconds delay)
-    {
-        VirtualMidiService::getInstance().setSendDelayPerByte (delay);
-    }
-
     void unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter)
     {
         VirtualMidiService::getInstance().unplugAfter (name, numMessages, backAfter);

@@ -34,9 +34,6 @@ namespace VirtualMidi
     /** Makes opening (connecting to) the named port fail, or succeed again. */
     void setOpenRefused (const std::string& name, bool refused);
 
-    /** Makes every sequencer send block for this long per byte, like a slow driver. */
-    void setSendDelayPerByte (std::chrono::nanoseconds delay);
-
     /** Makes the named port a USB MIDI device's: its sequencer client reports
         a card, and the raw MIDI device behind the port (hw:CARD,0,0) can be
         opened for output, with a buffer of 4,096 bytes that the device drains
@@ -56,8 +53,9 @@ namespace VirtualMidi
                       std::optional<std::chrono::milliseconds> backAfter = std::nullopt);
 
     /** Makes the named port stop taking messages once it has received this
-        many: every later send to it blocks, like a wedged driver, until
-        reset(); a raw MIDI device drains no byte after that message. */
+        many: its raw MIDI device drains no byte after that message, and a
+        sequencer send to it is lost, or, from a blocking client (Wine's),
+        blocks until reset(), like a wedged Windows driver. */
     void setStuckAfter (const std::string& name, int numMessages);
 
     /** Messages sent to the named port over connections that its unplugging ended. */
@@ -82,7 +80,7 @@ namespace VirtualMidi
         open raw MIDI outputs that have not been unplugged: one per open output. */
     int getNumOpenConnections();
 
-    /** Back to no ports, nothing refused, no delay, no unplugging, no events
+    /** Back to no ports, nothing refused, no unplugging, no events
         and no capture file. Connections that are open stay until their program closes them. */
     void reset();
 }

@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include <sys/timerfd.h>
+#include <unistd.h>
 
 namespace
 {
@@ -278,12 +279,6 @@ void VirtualMidiService::setOpenRefused (const std::string& name, bool refused)
         refusedNames.erase (name);
 }
 
-void VirtualMidiService::setSendDelayPerByte (std::chrono::nanoseconds delay)
-{
-    const std::lock_guard<std::mutex> guard (lock);
-    delayPerByte = std::max (delay, std::chrono::nanoseconds (0));
-}
-
 bool VirtualMidiService::setCaptureFile (const std::string& path)
 {
     const std::lock_guard<std::mutex> guard (lock);
@@ -334,7 +329,6 @@ void VirtualMidiService::reset()
     ++resets;
     unstuck.notify_all();
     refusedNames.clear();
-    delayPerByte = std::chrono::nanoseconds (0);
     events.clear();
     capture.close();
 }
@@ -347,17 +341,6 @@ void VirtualMidiService::configureFromEnvironment()
     if (const auto* refused = std::getenv ("VIRTUAL_MIDI_REFUSE"))
         for (const auto& name : splitNames (refused))
             setOpenRefused (name, true);
-
-    if (const auto* delay = std::getenv ("VIRTUAL_MIDI_DELAY_NS_PER_BYTE"))
-    {
-        char* end = nullptr;
-        const auto value = std::strtoll (delay, &end, 10);
-
-        if (end == delay || *end != 0 || value < 0)
-            std::fprintf (stderr, "virtual-midi: VIRTUAL_MIDI_DELAY_NS_PER_BYTE=\"%s\" is not a number of nanoseconds; no delay\n", delay);
-        else
-            setSendDelayPerByte (std::chrono::nanoseconds (value));
-    }
 
     // NAME:MESSAGES or NAME:MESSAGES:BACK_AFTER_MS, ';'-separated.
     if (const auto* unplug = std::getenv ("VIRTUAL_MIDI_UNPLUG"))
@@ -423,7 +406,7 @@ int VirtualMidiService::openClient()
     {
         if (clients.count (id) == 0)
         {
-            clients.emplace (id, Client { id, "Client-" + std::to_string (id), SND_SEQ_USER_CLIENT, {} });
+            clients.emplace (id, Client { id, "Client-" + std::to_string (id), SND_SEQ_USER_CLIENT, {}, -1, getpid() });
             return id;
         }
     }
@@ -504,7 +487,7 @@ void VirtualMidiService::fillClientInfo (const Client& client, snd_seq_client_in
     copyName (info.name, client.name);
     info.numPorts = (int) client.ports.size();
     info.card = client.card;
-    info.pid = -1;
+    info.pid = client.pid;
 }
 
 int VirtualMidiService::queryNextPort (snd_seq_port_info_t& info)
@@ -553,7 +536,6 @@ int VirtualMidiService::getPortInfo (int clientId, int port, snd_seq_port_info_t
 void VirtualMidiService::fillPortInfo (const Client& client, const Port& port, snd_seq_port_info_t& info) const
 {
     info.addr = makeAddress (client.id, port.id);
-    info.openRefused = isOpenRefused (info.addr);
     copyName (info.name, port.name);
     info.capability = port.capability;
     info.type = port.type;
@@ -639,6 +621,29 @@ int VirtualMidiService::connect (int callerId, snd_seq_addr_t sender, snd_seq_ad
     return 0;
 }
 
+int VirtualMidiService::querySubscribers (snd_seq_query_subscribe_t& query)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+
+    if (findPort (query.root) == nullptr)
+        return -ENXIO;
+
+    const auto writesToRoot = query.type == SND_SEQ_QUERY_SUBS_WRITE;
+    std::vector<snd_seq_addr_t> others;
+
+    for (const auto& s : subscriptions)
+        if (sameAddress (writesToRoot ? s.destination : s.sender, query.root))
+            others.push_back (writesToRoot ? s.sender : s.destination);
+
+    query.numSubscriptions = (int) others.size();
+
+    if (query.index < 0 || query.index >= (int) others.size())
+        return -ENOENT;
+
+    query.addr = others[(size_t) query.index];
+    return 0;
+}
+
 int VirtualMidiService::disconnect (snd_seq_addr_t sender, snd_seq_addr_t destination)
 {
     const std::lock_guard<std::mutex> guard (lock);
@@ -674,9 +679,9 @@ void VirtualMidiService::forgetHandOverStart() noexcept
     handOverStartNs = 0;
 }
 
-int VirtualMidiService::deliverDirect (int clientId, const snd_seq_event_t& event)
+int VirtualMidiService::deliverDirect (int clientId, bool nonBlocking, const snd_seq_event_t& event)
 {
-    auto startNs = handOverStartNs != 0 ? handOverStartNs : monotonicNow();
+    const auto startNs = handOverStartNs != 0 ? handOverStartNs : monotonicNow();
     handOverStartNs = 0;
 
     const auto isVariable = (event.flags & SND_SEQ_EVENT_LENGTH_MASK) == SND_SEQ_EVENT_LENGTH_VARIABLE;
@@ -687,73 +692,52 @@ int VirtualMidiService::deliverDirect (int clientId, const snd_seq_event_t& even
     if (! MidiEventCodec::toMessageBytes (event, bytes))
         return eventSize;   // not a MIDI message: no port here does anything with it
 
+    std::unique_lock<std::mutex> guard (lock);
+
+    if (findClient (clientId) == nullptr)
+        return -EBADFD;
+
     std::vector<std::string> destinations;
-    std::chrono::nanoseconds delay;
 
+    if (event.dest.client == SND_SEQ_ADDRESS_SUBSCRIBERS)
     {
-        const std::lock_guard<std::mutex> guard (lock);
+        const auto sender = makeAddress (clientId, event.source.port);
 
-        if (findClient (clientId) == nullptr)
-            return -EBADFD;
+        for (const auto& s : subscriptions)
+            if (s.toVirtualPort && sameAddress (s.sender, sender))
+                destinations.push_back (s.destinationName);
 
-        if (event.dest.client == SND_SEQ_ADDRESS_SUBSCRIBERS)
-        {
-            const auto sender = makeAddress (clientId, event.source.port);
-
-            for (const auto& s : subscriptions)
-                if (s.toVirtualPort && sameAddress (s.sender, sender))
-                    destinations.push_back (s.destinationName);
-
-            for (const auto& s : endedByUnplugging)
-                if (sameAddress (s.sender, sender))
-                    ++numLost[s.destinationName];
-        }
-        else if (event.dest.client != SND_SEQ_ADDRESS_BROADCAST)
-        {
-            const auto* port = findPort (event.dest);
-
-            if (port == nullptr)
-                return -ENOENT;
-
-            if (isVirtualClient (event.dest.client) && (port->capability & SND_SEQ_PORT_CAP_WRITE) != 0)
-                destinations.push_back (port->name);
-        }
-
-        delay = delayPerByte;
+        for (const auto& s : endedByUnplugging)
+            if (sameAddress (s.sender, sender))
+                ++numLost[s.destinationName];
     }
-
-    if (destinations.empty())
-        return eventSize;
-
-    // A stuck port takes nothing more: the send never returns (until a reset).
+    else if (event.dest.client != SND_SEQ_ADDRESS_BROADCAST)
     {
-        std::unique_lock<std::mutex> guard (lock);
-        const auto resetsBefore = resets;
+        const auto* port = findPort (event.dest);
 
-        for (const auto& name : destinations)
-        {
-            const auto stuck = stuckAfter.find (name);
+        if (port == nullptr)
+            return -ENOENT;
 
-            if (stuck != stuckAfter.end() && numReceived[name] >= stuck->second)
-            {
-                unstuck.wait (guard, [this, resetsBefore] { return resets != resetsBefore; });
-                return -EIO;
-            }
-        }
+        if (isVirtualClient (event.dest.client) && (port->capability & SND_SEQ_PORT_CAP_WRITE) != 0)
+            destinations.push_back (port->name);
     }
-
-    // The virtual driver takes the bytes at its own pace, without the lock, so
-    // the other threads carry on meanwhile.
-    if (delay.count() > 0)
-        sleepUntil (monotonicNow() + delay.count() * (std::int64_t) bytes.size());
-
-    const auto endNs = monotonicNow();
-
-    const std::lock_guard<std::mutex> guard (lock);
 
     for (const auto& name : destinations)
     {
-        recordEvent (name, bytes, startNs, endNs, true);
+        if (isStuck (name))
+        {
+            if (nonBlocking)
+            {
+                ++numLost[name];
+                continue;
+            }
+
+            const auto resetsBefore = resets;
+            unstuck.wait (guard, [this, resetsBefore] { return resets != resetsBefore; });
+            return -EIO;
+        }
+
+        recordEvent (name, bytes, startNs, monotonicNow(), true);
         unplugIfDue (name);
     }
 

@@ -48,7 +48,6 @@ public:
 
     void setOutputPorts (const std::vector<std::string>& names);
     void setOpenRefused (const std::string& name, bool refused);
-    void setSendDelayPerByte (std::chrono::nanoseconds delay);
     void unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter);
     int getNumLostEvents (const std::string& name) const;
     void setStuckAfter (const std::string& name, int numMessages);
@@ -74,11 +73,7 @@ public:
     int getClientInfo (int clientId, snd_seq_client_info_t& info);
 
     /** Finds the next port of a client. A port whose opening is refused is
-        reported without a port number (snd_seq_port_info_get_port gives -1):
-        JUCE still lists it, but its openDevice then passes it over and returns
-        no device. Refusing the connection alone would not do: JUCE ignores what
-        snd_seq_connect_to returns, and the only other failure it reports, that
-        of snd_seq_create_simple_port, makes it leak its sequencer client. */
+        listed like any other: only connecting to it fails. */
     int queryNextPort (snd_seq_port_info_t& info);
     int getPortInfo (int clientId, int port, snd_seq_port_info_t& info);
 
@@ -93,9 +88,19 @@ public:
     /** Ends a subscription of sender to destination; -ENOENT when there is none. */
     int disconnect (snd_seq_addr_t sender, snd_seq_addr_t destination);
 
-    /** Delivers an event sent by a client without queueing it, and returns when
-        the (virtual) driver has taken it: after the configured per-byte delay. */
-    int deliverDirect (int clientId, const snd_seq_event_t& event);
+    /** Delivers an event sent by a client without queueing it, and returns at
+        once, as the kernel does for a port of a card or a program: the port
+        takes it, or, once the port is stuck, it is lost without an error. A
+        stuck port's send from a blocking client (as Wine opens its own) never
+        returns instead, until reset(): no kernel does that, but it is the only
+        way to give the Windows program under Wine the wedged driver its send
+        bound is there for. */
+    int deliverDirect (int clientId, bool nonBlocking, const snd_seq_event_t& event);
+
+    /** The subscription at the record's index among those of its root port of
+        its type (the ports writing to it, or those it writes to); -ENXIO
+        without such a port, -ENOENT past the last. */
+    int querySubscribers (snd_seq_query_subscribe_t& query);
 
     /** Notes, on the calling thread, that a program has begun handing a message
         to the library (the first call of the byte coder for it). The event that
@@ -162,6 +167,7 @@ private:
         snd_seq_client_type_t type;
         std::vector<Port> ports;    // by port number
         int card = -1;
+        int pid = -1;               // a program's own client: that program's
     };
 
     struct Subscription
@@ -228,7 +234,6 @@ private:
     std::condition_variable unstuck;
     int resets = 0;
     std::set<std::string> refusedNames;
-    std::chrono::nanoseconds delayPerByte { 0 };
     std::map<std::string, std::int64_t> rawMidiRates;
     std::map<int, RawMidiOutput> rawMidiOutputs;
     int nextRawMidiOutput = 0;
