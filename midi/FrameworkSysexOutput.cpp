@@ -30,5 +30,5 @@ FrameworkSysexOutput::~FrameworkSysexOutput()
 SendResult FrameworkSysexOutput::send (const juce::uint8* bytes, int numBytes)
 {
     output->sendMessageNow (juce::MidiMessage (bytes, numBytes, 0.0));
-    return {};
+    return { SendResult::Status::handedOver };
 }

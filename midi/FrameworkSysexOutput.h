@@ -5,8 +5,9 @@
 //==============================================================================
 /**
     A SysEx output through the framework's own MIDI output and its immediate
-    send, which reports no errors: a send counts as sent once the framework has
-    handed the message over.
+    send, which reports no errors: a send counts as handed over once the
+    framework has passed the message to the system, which cannot say whether
+    the device took it.
 
     Threads: as SysexOutput.
 */

@@ -100,7 +100,7 @@ SendResult RawMidiSysexOutput::send (const juce::uint8* bytes, int numBytes)
             const auto available = snd_rawmidi_status_get_avail (status);
 
             if (available >= bufferSize)
-                return { SendResult::Status::sent, handedOverAt };
+                return { isTakenByTheDevice (status) ? SendResult::Status::sent : SendResult::Status::failed, handedOverAt };
 
             // Ready already means at most one byte is left, so polling would
             // return at once: the last byte is a moment away, and is slept for.
@@ -119,6 +119,18 @@ SendResult RawMidiSysexOutput::send (const juce::uint8* bytes, int numBytes)
                 return { SendResult::Status::cancelled, handedOverAt };
         }
     }
+}
+
+/** With the buffer empty, the driver may still be transferring the last
+    bytes: a USB MIDI driver's drain returns once its own transfers have
+    completed (50 ms at most), and only then has the device taken the whole
+    message. The kernel's drain first waits for the buffer to empty, for up to
+    ten seconds if the device has stopped, so it is only ever asked once it is
+    empty. A device that goes while its transfers are out ends them, and the
+    drain returns as if they had completed: the device is asked for once more. */
+bool RawMidiSysexOutput::isTakenByTheDevice (snd_rawmidi_status_t* status)
+{
+    return snd_rawmidi_drain (handle) == 0 && snd_rawmidi_status (handle, status) == 0;
 }
 
 /** Whether a wait may begin, and for how long at most: never past the

@@ -6,6 +6,7 @@
 #include <optional>
 
 struct _snd_rawmidi;
+struct _snd_rawmidi_status;
 
 //==============================================================================
 /**
@@ -37,9 +38,10 @@ public:
     ~RawMidiSysexOutput() override;
 
     /** Writes the whole message and returns once the device has taken every
-        byte (sent, with the moment its first bytes were written), the device
-        reported an error (failed), the bound passed (timedOut) or the calling
-        thread was asked to exit (cancelled). */
+        byte, through the driver's own transfers (sent, with the moment its
+        first bytes were written), the device reported an error (failed), the
+        bound passed (timedOut) or the calling thread was asked to exit
+        (cancelled). */
     SendResult send (const juce::uint8* bytes, int numBytes) override;
 
 private:
@@ -53,6 +55,7 @@ private:
         cancelled
     };
 
+    bool isTakenByTheDevice (_snd_rawmidi_status* status);
     static Wait getWaitTime (std::chrono::steady_clock::time_point deadline, int& timeoutMs);
     Wait waitUntilReady (std::chrono::steady_clock::time_point deadline);
     static Wait sleepBriefly (std::chrono::steady_clock::time_point deadline);

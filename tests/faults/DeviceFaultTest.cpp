@@ -105,8 +105,8 @@ TEST_F (DeviceFaults, ARefusedDeviceLeavesTheNextChoiceFreeToOpenAnother)
 // The pedal goes at some moment of the user's way: what it received, what the
 // status line says, and the state of the button and the selector after.
 // Through the sequencer, a port that goes right after a message is found gone
-// by the look at the device list that follows every message; a USB pedal
-// that goes before the next message fails the write of that message.
+// by the look for the device that follows every message; a USB pedal that
+// goes takes nothing more, and the status names only what it took.
 TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
 {
     const struct
@@ -207,6 +207,23 @@ TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
 
         window.reset();
     }
+}
+
+// A pedal restarts as soon as it has the last message: it leaves the system
+// after the upload's last send, and has the whole image.
+TEST_F (DeviceFaults, APedalThatRestartsOnceItHasTheLastMessageIsUpdated)
+{
+    openPanel ({ "Virtual Pedal" });
+    useImage (*panel, image);
+    choose (1);
+
+    VirtualMidi::unplugAfter ("Virtual Pedal", (int) image.messages.size());
+    pressUpdateAndWait();
+    MessageLoop::runFor (100);
+
+    EXPECT_TRUE (juce::MidiOutput::getAvailableDevices().isEmpty());
+    EXPECT_EQ (statusLine(), "Update progress: " + finishedStatus);
+    expectReceived ("Virtual Pedal", image.messages.size());
 }
 
 TEST_F (DeviceFaults, APedalBackAtANewAddressIsChosenAgainAndGetsTheWholeImage)

@@ -69,6 +69,12 @@ ssize_t snd_rawmidi_write (snd_rawmidi_t* rmidi, const void* buffer, size_t size
     return service().writeRawMidi (rmidi->output, static_cast<const std::uint8_t*> (buffer), size);
 }
 
+int snd_rawmidi_drain (snd_rawmidi_t* rmidi)
+{
+    VIRTUAL_MIDI_ASSERT (rmidi != nullptr);
+    return service().drainRawMidi (rmidi->output);
+}
+
 int snd_rawmidi_drop (snd_rawmidi_t* rmidi)
 {
     VIRTUAL_MIDI_ASSERT (rmidi != nullptr);

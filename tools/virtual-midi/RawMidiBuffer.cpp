@@ -23,8 +23,9 @@ namespace
     }
 }
 
-RawMidiBuffer::RawMidiBuffer (std::int64_t bytesPerSecond)
-    : rate (std::max<std::int64_t> (bytesPerSecond, 1))
+RawMidiBuffer::RawMidiBuffer (std::int64_t bytesPerSecond, std::int64_t transferLatencyNs)
+    : rate (std::max<std::int64_t> (bytesPerSecond, 1)),
+      latencyNs (std::max<std::int64_t> (transferLatencyNs, 0))
 {
 }
 
@@ -70,6 +71,15 @@ std::int64_t RawMidiBuffer::getTimeAvailable (std::size_t numBytes, std::int64_t
     return getDrainTime (numWritten + std::min (numBytes, size) - size);
 }
 
+std::int64_t RawMidiBuffer::getTimeTaken() const
+{
+    if (numWritten > takeLimit)
+        return never;
+
+    const auto drainedNs = getDrainTime (numWritten);
+    return drainedNs == never ? never : drainedNs + latencyNs;
+}
+
 //==============================================================================
 std::size_t RawMidiBuffer::write (const std::uint8_t* bytes, std::size_t numBytes, std::int64_t nowNs)
 {
@@ -97,7 +107,7 @@ std::size_t RawMidiBuffer::write (const std::uint8_t* bytes, std::size_t numByte
 
             open->message.bytes.insert (open->message.bytes.end(), bytes + i, bytes + end);
             numWritten += end - i;
-            open->message.endNs = getDrainTime (numWritten);
+            open->message.endNs = getDrainTime (numWritten) + latencyNs;
             i = end;
         }
         else
@@ -132,24 +142,28 @@ void RawMidiBuffer::appendByte (std::uint8_t byte, std::int64_t nowNs)
 
     auto& message = last->message;
     message.bytes.push_back (byte);
-    message.endNs = getDrainTime (offset + 1);
+    message.endNs = getDrainTime (offset + 1) + latencyNs;
 
     const auto length = getMessageLength (message.bytes.front());
     last->complete = length == 0 ? byte == 0xf7 : message.bytes.size() == length;
 }
 
 //==============================================================================
-void RawMidiBuffer::takeReceived (std::int64_t nowNs, const std::function<bool (const Message&)>& received)
+void RawMidiBuffer::takeReceived (std::int64_t nowNs, const std::function<Then (const Message&)>& received)
 {
     while (! pending.empty() && pending.front().complete
-           && pending.front().getEndOffset() <= getDrainedOffset (nowNs))
+           && pending.front().getEndOffset() <= std::min (getDrainedOffset (nowNs - latencyNs), takeLimit))
     {
         const auto endOffset = pending.front().getEndOffset();
         const auto message = std::move (pending.front().message);
         pending.pop_front();
 
-        if (received (message))
-            drainLimit = std::min (drainLimit, endOffset);
+        switch (received (message))
+        {
+            case Then::carryOn:       break;
+            case Then::stopTaking:    takeLimit = std::min (takeLimit, endOffset); break;
+            case Then::stopDraining:  drainLimit = std::min (drainLimit, endOffset); break;
+        }
     }
 }
 
@@ -158,23 +172,36 @@ void RawMidiBuffer::stopDraining (std::int64_t nowNs)
     drainLimit = std::min (drainLimit, getDrainedOffset (nowNs));
 }
 
-std::vector<RawMidiBuffer::Message> RawMidiBuffer::discard (std::int64_t nowNs)
+std::vector<RawMidiBuffer::Message> RawMidiBuffer::discard (std::int64_t nowNs, bool deviceGone)
 {
-    std::vector<Message> begun;
+    std::vector<Message> reached;
     const auto drained = getDrainedOffset (nowNs);
+    const auto taken = std::min (deviceGone ? getDrainedOffset (nowNs - latencyNs) : drained, takeLimit);
 
-    if (! pending.empty() && pending.front().startOffset < drained)
+    for (auto& next : pending)
     {
-        auto& front = pending.front();
-        auto message = std::move (front.message);
-        message.bytes.resize ((std::size_t) std::min<std::uint64_t> (drained - front.startOffset, message.bytes.size()));
-        message.endNs = drained > busyStartOffset ? getDrainTime (drained) : busyStartNs;
-        begun.push_back (std::move (message));
+        if (next.startOffset >= taken)
+            break;
+
+        const auto endOffset = next.getEndOffset();
+        auto message = std::move (next.message);
+
+        if (next.complete && endOffset <= taken)
+        {
+            reached.push_back (std::move (message));
+            continue;
+        }
+
+        message.bytes.resize (std::min (message.bytes.size(), (std::size_t) (taken - next.startOffset)));
+        message.endNs = (taken > busyStartOffset ? getDrainTime (taken) : busyStartNs) + latencyNs;
+        message.cutShort = true;
+        reached.push_back (std::move (message));
+        break;
     }
 
     pending.clear();
     numWritten = drained;
     busyStartOffset = drained;
     busyStartNs = nowNs;
-    return begun;
+    return reached;
 }

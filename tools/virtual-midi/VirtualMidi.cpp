@@ -13,9 +13,10 @@ namespace VirtualMidi
         VirtualMidiService::getInstance().setOpenRefused (name, refused);
     }
 
-    void unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter)
+    void unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter,
+                      std::chrono::milliseconds goneAfter)
     {
-        VirtualMidiService::getInstance().unplugAfter (name, numMessages, backAfter);
+        VirtualMidiService::getInstance().unplugAfter (name, numMessages, backAfter, goneAfter);
     }
 
     void setStuckAfter (const std::string& name, int numMessages)
@@ -23,9 +24,9 @@ namespace VirtualMidi
         VirtualMidiService::getInstance().setStuckAfter (name, numMessages);
     }
 
-    void setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond)
+    void setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond, std::chrono::microseconds transferLatency)
     {
-        VirtualMidiService::getInstance().setRawMidiPort (name, bytesPerSecond);
+        VirtualMidiService::getInstance().setRawMidiPort (name, bytesPerSecond, transferLatency);
     }
 
     int getNumLostEvents (const std::string& name)

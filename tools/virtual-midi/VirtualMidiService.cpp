@@ -24,6 +24,10 @@ namespace
     constexpr int maxCards = 32;
     constexpr std::int64_t rawMidiCloseTimeoutNs = 10'000'000'000;
 
+    /** How long a USB MIDI driver's drain waits for its own transfers to
+        complete, once the buffer is empty, before it returns regardless. */
+    constexpr std::int64_t transferDrainTimeoutNs = 50'000'000;
+
     bool isVirtualClient (int clientId)
     {
         return clientId >= firstVirtualClient && clientId < firstUserClient;
@@ -154,7 +158,7 @@ void VirtualMidiService::addVirtualPort (int clientId, const std::string& name)
     Client client { clientId, name, SND_SEQ_KERNEL_CLIENT, {} };
     client.ports.push_back ({ 0, name, virtualPortCapability, virtualPortType });
 
-    if (rawMidiRates.count (name) != 0)
+    if (rawMidiDevices.count (name) != 0)
         client.card = findFreeCard();
 
     clients.emplace (clientId, client);
@@ -169,11 +173,12 @@ int VirtualMidiService::findFreeCard() const
     return -1;
 }
 
-void VirtualMidiService::unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter)
+void VirtualMidiService::unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter,
+                                      std::chrono::milliseconds goneAfter)
 {
     const std::lock_guard<std::mutex> guard (lock);
-    unpluggings[name] = { numReceived[name] + std::max (numMessages, 0), backAfter };
-    unplugIfDue (name);
+    unpluggings[name] = { numReceived[name] + std::max (numMessages, 0), backAfter, std::max (goneAfter, std::chrono::milliseconds (0)) };
+    unplugIfDue (name, monotonicNow());
 }
 
 void VirtualMidiService::setStuckAfter (const std::string& name, int numMessages)
@@ -182,10 +187,10 @@ void VirtualMidiService::setStuckAfter (const std::string& name, int numMessages
     stuckAfter[name] = numReceived[name] + std::max (numMessages, 0);
 }
 
-void VirtualMidiService::setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond)
+void VirtualMidiService::setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond, std::chrono::microseconds transferLatency)
 {
     const std::lock_guard<std::mutex> guard (lock);
-    rawMidiRates[name] = std::max<std::int64_t> (bytesPerSecond, 1);
+    rawMidiDevices[name] = { std::max<std::int64_t> (bytesPerSecond, 1), std::max (transferLatency, std::chrono::microseconds (0)) };
 
     for (auto& entry : clients)
         if (isVirtualClient (entry.first) && entry.second.name == name && entry.second.card < 0)
@@ -199,31 +204,45 @@ int VirtualMidiService::getNumLostEvents (const std::string& name) const
     return it != numLost.end() ? it->second : 0;
 }
 
-/** As the kernel does when a device goes: the client leaves, and the
-    connections to it end (they are kept aside only to count what is lost). */
-void VirtualMidiService::unplugIfDue (const std::string& name)
+bool VirtualMidiService::isUnplugDue (const std::string& name) const
 {
     const auto rule = unpluggings.find (name);
+    const auto received = numReceived.find (name);
+    return rule != unpluggings.end() && (received != numReceived.end() ? received->second : 0) >= rule->second.afterMessages;
+}
 
-    if (rule == unpluggings.end() || numReceived[name] < rule->second.afterMessages)
+/** As the kernel does when a device goes: the client leaves, and the
+    connections to it end (they are kept aside only to count what is lost). */
+void VirtualMidiService::unplugIfDue (const std::string& name, std::int64_t goneAtNs)
+{
+    if (! isUnplugDue (name))
         return;
 
+    const auto rule = unpluggings.find (name);
     const auto now = monotonicNow();
 
     for (auto it = clients.begin(); it != clients.end(); ++it)
     {
         if (isVirtualClient (it->first) && it->second.name == name)
         {
-            // Its raw MIDI outputs keep what the device took; everything else
-            // on them fails from now on.
+            // Its raw MIDI outputs keep what the device had when it went;
+            // what was in the driver's transfers is lost with it, and
+            // everything else on them fails from now on.
             for (auto& entry : rawMidiOutputs)
             {
-                if (entry.second.clientId == it->first && ! entry.second.unplugged)
+                auto& output = entry.second;
+
+                if (output.clientId == it->first && ! output.unplugged)
                 {
-                    updateRawMidiOutput (entry.second, now);
-                    discardRawMidiOutput (entry.second, now);
-                    entry.second.unplugged = true;
-                    armPoll (entry.second, now);
+                    output.buffer.takeReceived (goneAtNs, [this, &output] (const RawMidiBuffer::Message& message)
+                                                {
+                                                    recordEvent (output.name, message.bytes, message.startNs, message.endNs, true);
+                                                    return RawMidiBuffer::Then::carryOn;
+                                                });
+                    discardRawMidiOutput (output, goneAtNs, true);
+                    output.unplugged = true;
+                    output.goneAtNs = goneAtNs;
+                    armPoll (output, now);
                 }
             }
 
@@ -251,8 +270,15 @@ void VirtualMidiService::unplugIfDue (const std::string& name)
     unpluggings.erase (rule);
 }
 
-void VirtualMidiService::replugWhatIsDue()
+/** Brings the system up to now for whoever looks at it: USB devices that
+    were due to go have gone, and ports due back are back. */
+void VirtualMidiService::catchUp()
 {
+    const auto nowNs = monotonicNow();
+
+    for (auto& entry : rawMidiOutputs)
+        updateRawMidiOutput (entry.second, nowNs);
+
     const auto now = std::chrono::steady_clock::now();
 
     for (auto it = replugs.begin(); it != replugs.end();)
@@ -317,7 +343,7 @@ void VirtualMidiService::reset()
     // so do open raw MIDI outputs: they belong to the program (JUCE, for one,
     // keeps its client while a port is open).
     const std::lock_guard<std::mutex> guard (lock);
-    rawMidiRates.clear();
+    rawMidiDevices.clear();
     applyOutputPorts ({});
     nextNewVirtualClient = firstVirtualClient;
     endedByUnplugging.clear();
@@ -357,7 +383,8 @@ void VirtualMidiService::configureFromEnvironment()
                 std::fprintf (stderr, "virtual-midi: VIRTUAL_MIDI_UNPLUG entry \"%s\" is not NAME:MESSAGES[:BACK_AFTER_MS]; ignored\n", entry.c_str());
             else
                 unplugAfter (entry.substr (0, first), (int) messages,
-                             second == std::string::npos ? std::nullopt : std::optional<std::chrono::milliseconds> (backMs));
+                             second == std::string::npos ? std::nullopt : std::optional<std::chrono::milliseconds> (backMs),
+                             VirtualMidi::usbDepartureTime);
         }
     }
 
@@ -389,7 +416,7 @@ void VirtualMidiService::configureFromEnvironment()
             if (rate <= 0 || *end != 0)
                 std::fprintf (stderr, "virtual-midi: VIRTUAL_MIDI_RAWMIDI entry \"%s\" is not NAME:BYTES_PER_SECOND; ignored\n", entry.c_str());
             else
-                setRawMidiPort (entry.substr (0, colon), rate);
+                setRawMidiPort (entry.substr (0, colon), rate, {});
         }
     }
 
@@ -442,7 +469,7 @@ int VirtualMidiService::setClientName (int clientId, const char* name)
 void VirtualMidiService::getSystemInfo (snd_seq_system_info_t& info)
 {
     const std::lock_guard<std::mutex> guard (lock);
-    replugWhatIsDue();
+    catchUp();
     info.queues = 32;
     info.clients = maxClients;
     info.ports = maxPortsPerClient;
@@ -454,7 +481,7 @@ void VirtualMidiService::getSystemInfo (snd_seq_system_info_t& info)
 int VirtualMidiService::queryNextClient (snd_seq_client_info_t& info)
 {
     const std::lock_guard<std::mutex> guard (lock);
-    replugWhatIsDue();
+    catchUp();
 
     // Like the kernel, the search starts after the given client, so a zeroed
     // info never finds the system client.
@@ -470,7 +497,7 @@ int VirtualMidiService::queryNextClient (snd_seq_client_info_t& info)
 int VirtualMidiService::getClientInfo (int clientId, snd_seq_client_info_t& info)
 {
     const std::lock_guard<std::mutex> guard (lock);
-    replugWhatIsDue();
+    catchUp();
     const auto* client = findClient (clientId);
 
     if (client == nullptr)
@@ -737,8 +764,9 @@ int VirtualMidiService::deliverDirect (int clientId, bool nonBlocking, const snd
             return -EIO;
         }
 
-        recordEvent (name, bytes, startNs, monotonicNow(), true);
-        unplugIfDue (name);
+        const auto endNs = monotonicNow();
+        recordEvent (name, bytes, startNs, endNs, true);
+        unplugIfDue (name, endNs);
     }
 
     return eventSize;
@@ -771,7 +799,7 @@ int VirtualMidiService::openRawMidi (const char* name, int mode, int pollFd)
         return -ENOENT;
 
     const std::lock_guard<std::mutex> guard (lock);
-    replugWhatIsDue();
+    catchUp();
 
     const auto it = std::find_if (clients.begin(), clients.end(),
                                   [card] (const auto& c) { return isVirtualClient (c.first) && c.second.card == card; });
@@ -791,8 +819,9 @@ int VirtualMidiService::openRawMidi (const char* name, int mode, int pollFd)
         return -EINVAL;
 
     const auto id = nextRawMidiOutput++;
-    const auto rate = rawMidiRates.count (it->second.name) != 0 ? rawMidiRates[it->second.name] : 1;
-    const auto& output = rawMidiOutputs.emplace (id, RawMidiOutput { it->first, it->second.name, RawMidiBuffer (rate), 1, pollFd, false }).first->second;
+    const auto drain = rawMidiDevices.count (it->second.name) != 0 ? rawMidiDevices[it->second.name] : RawMidiDevice { 1, {} };
+    const RawMidiBuffer buffer (drain.bytesPerSecond, std::chrono::duration_cast<std::chrono::nanoseconds> (drain.transferLatency).count());
+    const auto& output = rawMidiOutputs.emplace (id, RawMidiOutput { it->first, it->second.name, buffer, 1, pollFd, false }).first->second;
     armPoll (output, monotonicNow());
     return id;
 }
@@ -823,10 +852,57 @@ void VirtualMidiService::closeRawMidi (int output)
             updateRawMidiOutput (*open, now);
         }
 
-        discardRawMidiOutput (*open, now);
+        if (! open->unplugged)
+            discardRawMidiOutput (*open, now, false);
     }
 
     rawMidiOutputs.erase (output);
+}
+
+int VirtualMidiService::drainRawMidi (int output)
+{
+    std::unique_lock<std::mutex> guard (lock);
+    auto now = monotonicNow();
+    auto* open = findRawMidiOutput (output);
+
+    if (open == nullptr)
+        return -EBADFD;
+
+    updateRawMidiOutput (*open, now);
+
+    if (open->unplugged)
+        return -ENODEV;
+
+    // The kernel waits until the buffer is empty (ten seconds at most: a
+    // device that goes meanwhile leaves it full, and that is the wait), then
+    // for the driver's transfers (50 ms at most, or until the device goes).
+    const auto bufferEmptyNs = open->buffer.getTimeAvailable (RawMidiBuffer::size, now);
+    const auto emptied = bufferEmptyNs < open->goingAtNs && bufferEmptyNs <= now + rawMidiCloseTimeoutNs;
+    const auto untilNs = emptied ? std::min ({ open->buffer.getTimeTaken(), open->goingAtNs, bufferEmptyNs + transferDrainTimeoutNs })
+                                 : now + rawMidiCloseTimeoutNs;
+
+    if (untilNs > now)
+    {
+        guard.unlock();
+        sleepUntil (untilNs);
+        guard.lock();
+
+        now = monotonicNow();
+        open = findRawMidiOutput (output);
+
+        if (open == nullptr)
+            return -EBADFD;
+
+        updateRawMidiOutput (*open, now);
+    }
+
+    if (! open->unplugged)
+    {
+        discardRawMidiOutput (*open, now, false);
+        armPoll (*open, now);
+    }
+
+    return emptied ? 0 : -EIO;
 }
 
 long VirtualMidiService::writeRawMidi (int output, const std::uint8_t* bytes, std::size_t numBytes)
@@ -839,9 +915,6 @@ long VirtualMidiService::writeRawMidi (int output, const std::uint8_t* bytes, st
         return -EBADFD;
 
     updateRawMidiOutput (*open, now);
-
-    if (! open->unplugged)
-        unplugIfDue (open->name);
 
     if (open->unplugged)
         return -ENODEV;
@@ -882,7 +955,7 @@ int VirtualMidiService::dropRawMidi (int output)
         return -ENODEV;
 
     updateRawMidiOutput (*open, now);
-    discardRawMidiOutput (*open, now);
+    discardRawMidiOutput (*open, now, false);
     armPoll (*open, now);
     return 0;
 }
@@ -952,33 +1025,46 @@ bool VirtualMidiService::hasOpenRawMidiOutput (int clientId) const
                         [clientId] (const auto& entry) { return entry.second.clientId == clientId && ! entry.second.unplugged; });
 }
 
-/** Records the messages the device has taken by now; a port that is to be
-    stuck stops taking bytes right after the message that makes it so. */
+/** Records the messages the device has taken by now. A port that is to be
+    stuck stops taking bytes right after the message that makes it so, and
+    its buffer stops draining; one that is to be unplugged takes nothing after
+    that message (the driver still sends it what follows, which never arrives)
+    and goes as long after it as its unplugging says. */
 void VirtualMidiService::updateRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs)
 {
     if (output.unplugged)
         return;
 
-    output.buffer.takeReceived (nowNs, [this, &output] (const RawMidiBuffer::Message& message)
+    output.buffer.takeReceived (std::min (nowNs, output.goingAtNs), [this, &output] (const RawMidiBuffer::Message& message)
                                 {
                                     recordEvent (output.name, message.bytes, message.startNs, message.endNs, true);
-                                    return isStuck (output.name);
+
+                                    if (isUnplugDue (output.name))
+                                    {
+                                        const auto goneAfter = unpluggings[output.name].goneAfter;
+                                        output.goingAtNs = message.endNs + std::chrono::duration_cast<std::chrono::nanoseconds> (goneAfter).count();
+                                        return RawMidiBuffer::Then::stopTaking;
+                                    }
+
+                                    return isStuck (output.name) ? RawMidiBuffer::Then::stopDraining : RawMidiBuffer::Then::carryOn;
                                 });
 
-    if (isStuck (output.name))
+    if (output.goingAtNs <= nowNs)
+        unplugIfDue (output.name, output.goingAtNs);
+    else if (isStuck (output.name))
         output.buffer.stopDraining (nowNs);
 }
 
-/** What the device had begun to take stays with it, cut short. */
-void VirtualMidiService::discardRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs)
+/** What reaches the device stays with it, the last message perhaps cut short. */
+void VirtualMidiService::discardRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs, bool deviceGone)
 {
-    for (const auto& begun : output.buffer.discard (nowNs))
-        recordEvent (output.name, begun.bytes, begun.startNs, begun.endNs, false);
+    for (const auto& message : output.buffer.discard (nowNs, deviceGone))
+        recordEvent (output.name, message.bytes, message.startNs, message.endNs, ! message.cutShort);
 }
 
 void VirtualMidiService::armPoll (const RawMidiOutput& output, std::int64_t nowNs) const
 {
-    const auto readyNs = output.unplugged ? nowNs : output.buffer.getTimeAvailable (output.availMin, nowNs);
+    const auto readyNs = output.unplugged ? nowNs : std::min (output.buffer.getTimeAvailable (output.availMin, nowNs), output.goingAtNs);
 
     // Absolute time on the monotonic clock: a moment already passed fires at
     // once, and a zero value disarms the timer for a device that never drains.

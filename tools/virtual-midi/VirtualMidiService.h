@@ -48,10 +48,11 @@ public:
 
     void setOutputPorts (const std::vector<std::string>& names);
     void setOpenRefused (const std::string& name, bool refused);
-    void unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter);
+    void unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter,
+                      std::chrono::milliseconds goneAfter);
     int getNumLostEvents (const std::string& name) const;
     void setStuckAfter (const std::string& name, int numMessages);
-    void setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond);
+    void setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond, std::chrono::microseconds transferLatency);
     bool setCaptureFile (const std::string& path);
     std::vector<VirtualMidi::Event> getEvents();
     void clearEvents();
@@ -129,8 +130,14 @@ public:
         seconds at most), then closes the output. */
     void closeRawMidi (int output);
 
-    /** Takes as many bytes as are free, if at least availMin are: else -EAGAIN.
-        A port due to be unplugged goes now, and the write fails with -ENODEV. */
+    /** Waits, as the kernel does, until the device has drained the buffer:
+        0, also when the device went as it took the last byte; -EIO when it
+        has not within ten seconds (what is left is dropped), -ENODEV when it
+        went before. */
+    int drainRawMidi (int output);
+
+    /** Takes as many bytes as are free, if at least availMin are: else -EAGAIN;
+        -ENODEV once unplugged. */
     long writeRawMidi (int output, const std::uint8_t* bytes, std::size_t numBytes);
 
     /** Free bytes in the buffer, or -ENODEV once unplugged. */
@@ -182,6 +189,13 @@ private:
     {
         int afterMessages;
         std::optional<std::chrono::milliseconds> backAfter;
+        std::chrono::milliseconds goneAfter;
+    };
+
+    struct RawMidiDevice
+    {
+        std::int64_t bytesPerSecond;
+        std::chrono::microseconds transferLatency;
     };
 
     struct Replug
@@ -198,6 +212,8 @@ private:
         std::size_t availMin;
         int pollFd;
         bool unplugged;
+        std::int64_t goingAtNs = RawMidiBuffer::never;     // when a device that is to go goes
+        std::int64_t goneAtNs = 0;                          // when the device went, once unplugged
     };
 
     Client* findClient (int clientId);
@@ -208,8 +224,9 @@ private:
     int countSubscriptions (snd_seq_addr_t address, bool asSender) const;
     void applyOutputPorts (const std::vector<std::string>& names);
     void addVirtualPort (int clientId, const std::string& name);
-    void unplugIfDue (const std::string& name);
-    void replugWhatIsDue();
+    bool isUnplugDue (const std::string& name) const;
+    void unplugIfDue (const std::string& name, std::int64_t goneAtNs);
+    void catchUp();
     void fillClientInfo (const Client& client, snd_seq_client_info_t& info) const;
     void fillPortInfo (const Client& client, const Port& port, snd_seq_port_info_t& info) const;
     int findFreeCard() const;
@@ -219,7 +236,7 @@ private:
     RawMidiOutput* findRawMidiOutput (int output);
     bool hasOpenRawMidiOutput (int clientId) const;
     void updateRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs);
-    void discardRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs);
+    void discardRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs, bool deviceGone);
     void armPoll (const RawMidiOutput& output, std::int64_t nowNs) const;
 
     mutable std::mutex lock;
@@ -234,7 +251,7 @@ private:
     std::condition_variable unstuck;
     int resets = 0;
     std::set<std::string> refusedNames;
-    std::map<std::string, std::int64_t> rawMidiRates;
+    std::map<std::string, RawMidiDevice> rawMidiDevices;
     std::map<int, RawMidiOutput> rawMidiOutputs;
     int nextRawMidiOutput = 0;
     std::vector<VirtualMidi::Event> events;
