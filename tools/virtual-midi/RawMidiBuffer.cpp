@@ -23,9 +23,8 @@ namespace
     }
 }
 
-RawMidiBuffer::RawMidiBuffer (std::int64_t bytesPerSecond, std::int64_t transferLatencyNs)
-    : rate (std::max<std::int64_t> (bytesPerSecond, 1)),
-      latencyNs (std::max<std::int64_t> (transferLatencyNs, 0))
+RawMidiBuffer::RawMidiBuffer (std::int64_t bytesPerSecond)
+    : rate (std::max<std::int64_t> (bytesPerSecond, 1))
 {
 }
 
@@ -76,8 +75,7 @@ std::int64_t RawMidiBuffer::getTimeTaken() const
     if (numWritten > takeLimit)
         return never;
 
-    const auto drainedNs = getDrainTime (numWritten);
-    return drainedNs == never ? never : drainedNs + latencyNs;
+    return getDrainTime (numWritten);
 }
 
 //==============================================================================
@@ -107,7 +105,7 @@ std::size_t RawMidiBuffer::write (const std::uint8_t* bytes, std::size_t numByte
 
             open->message.bytes.insert (open->message.bytes.end(), bytes + i, bytes + end);
             numWritten += end - i;
-            open->message.endNs = getDrainTime (numWritten) + latencyNs;
+            open->message.endNs = getDrainTime (numWritten);
             i = end;
         }
         else
@@ -142,7 +140,7 @@ void RawMidiBuffer::appendByte (std::uint8_t byte, std::int64_t nowNs)
 
     auto& message = last->message;
     message.bytes.push_back (byte);
-    message.endNs = getDrainTime (offset + 1) + latencyNs;
+    message.endNs = getDrainTime (offset + 1);
 
     const auto length = getMessageLength (message.bytes.front());
     last->complete = length == 0 ? byte == 0xf7 : message.bytes.size() == length;
@@ -152,7 +150,7 @@ void RawMidiBuffer::appendByte (std::uint8_t byte, std::int64_t nowNs)
 void RawMidiBuffer::takeReceived (std::int64_t nowNs, const std::function<Then (const Message&)>& received)
 {
     while (! pending.empty() && pending.front().complete
-           && pending.front().getEndOffset() <= std::min (getDrainedOffset (nowNs - latencyNs), takeLimit))
+           && pending.front().getEndOffset() <= std::min (getDrainedOffset (nowNs), takeLimit))
     {
         const auto endOffset = pending.front().getEndOffset();
         const auto message = std::move (pending.front().message);
@@ -172,11 +170,11 @@ void RawMidiBuffer::stopDraining (std::int64_t nowNs)
     drainLimit = std::min (drainLimit, getDrainedOffset (nowNs));
 }
 
-std::vector<RawMidiBuffer::Message> RawMidiBuffer::discard (std::int64_t nowNs, bool deviceGone)
+std::vector<RawMidiBuffer::Message> RawMidiBuffer::discard (std::int64_t nowNs)
 {
     std::vector<Message> reached;
     const auto drained = getDrainedOffset (nowNs);
-    const auto taken = std::min (deviceGone ? getDrainedOffset (nowNs - latencyNs) : drained, takeLimit);
+    const auto taken = std::min (drained, takeLimit);
 
     for (auto& next : pending)
     {
@@ -193,7 +191,7 @@ std::vector<RawMidiBuffer::Message> RawMidiBuffer::discard (std::int64_t nowNs, 
         }
 
         message.bytes.resize (std::min (message.bytes.size(), (std::size_t) (taken - next.startOffset)));
-        message.endNs = (taken > busyStartOffset ? getDrainTime (taken) : busyStartNs) + latencyNs;
+        message.endNs = taken > busyStartOffset ? getDrainTime (taken) : busyStartNs;
         message.cutShort = true;
         reached.push_back (std::move (message));
         break;

@@ -9,12 +9,11 @@
 //==============================================================================
 /**
     The output buffer of one open raw MIDI device of the stand-in service, and
-    the device behind it: the driver takes the bytes from the buffer at a fixed
-    rate from the moment they are in it, and the device has them a fixed time
-    later, once the driver's transfer of them has completed (a USB MIDI driver
-    empties the buffer into its transfers before the device has taken them).
-    The buffer holds 4,096 bytes, the size the kernel gives a raw MIDI output
-    unless a program asks for another.
+    the device behind it, which takes the bytes from it at a fixed rate from
+    the moment they are in it: 4,096 bytes, the size the kernel gives a raw
+    MIDI output unless a program asks for another. A device may stop taking
+    bytes while the driver still empties the buffer into its transfers, which
+    then never arrive.
 
     What is written is split into MIDI messages (a SysEx message from 0xF0 to
     0xF7, others by their length; a status byte cuts short a message it
@@ -39,7 +38,7 @@ public:
         bool cutShort = false;        ///< the device has only this much of it
     };
 
-    RawMidiBuffer (std::int64_t bytesPerSecond, std::int64_t transferLatencyNs);
+    explicit RawMidiBuffer (std::int64_t bytesPerSecond);
 
     /** Free bytes at this moment. */
     std::size_t getAvailable (std::int64_t nowNs) const;
@@ -71,11 +70,9 @@ public:
     void stopDraining (std::int64_t nowNs);
 
     /** Empties the buffer of what has not drained by this moment (call
-        takeReceived() first). What is in the driver's transfers still reaches
-        the device, unless the device has gone: then it has only what it had
-        by this moment. Returns the messages that reach the device, the last
-        of them cut short if the device has only its beginning. */
-    std::vector<Message> discard (std::int64_t nowNs, bool deviceGone);
+        takeReceived() first). Returns the messages that the device has, the
+        last of them cut short if it has only its beginning. */
+    std::vector<Message> discard (std::int64_t nowNs);
 
 private:
     struct PendingMessage
@@ -92,7 +89,6 @@ private:
     void appendByte (std::uint8_t byte, std::int64_t nowNs);
 
     const std::int64_t rate;
-    const std::int64_t latencyNs;
 
     // Offsets count every byte ever written. The device drains without a
     // pause from busyStartNs, when it had taken busyStartOffset bytes, until

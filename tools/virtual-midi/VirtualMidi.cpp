@@ -24,9 +24,9 @@ namespace VirtualMidi
         VirtualMidiService::getInstance().setStuckAfter (name, numMessages);
     }
 
-    void setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond, std::chrono::microseconds transferLatency)
+    void setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond)
     {
-        VirtualMidiService::getInstance().setRawMidiPort (name, bytesPerSecond, transferLatency);
+        VirtualMidiService::getInstance().setRawMidiPort (name, bytesPerSecond);
     }
 
     int getNumLostEvents (const std::string& name)

@@ -36,13 +36,11 @@ namespace VirtualMidi
 
     /** Makes the named port a USB MIDI device's: its sequencer client reports
         a card, and the raw MIDI device behind the port (hw:CARD,0,0) can be
-        opened for output, with a buffer of 4,096 bytes that the driver drains
-        at this many bytes a second into its transfers, which reach the device
-        transferLatency later. A message sent there counts as received once
-        the device has its last byte. Takes effect for the next listing and
-        the next open. */
-    void setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond,
-                         std::chrono::microseconds transferLatency = {});
+        opened for output, with a buffer of 4,096 bytes that the device drains
+        at this many bytes a second. A message sent there counts as received
+        once the device has its last byte. Takes effect for the next listing
+        and the next open. */
+    void setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond);
 
     /** The least time a real USB MIDI device took, on the real kernel, to
         leave the system once it had decided to (30 to 180 ms were seen). */

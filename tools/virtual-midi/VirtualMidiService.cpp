@@ -158,7 +158,7 @@ void VirtualMidiService::addVirtualPort (int clientId, const std::string& name)
     Client client { clientId, name, SND_SEQ_KERNEL_CLIENT, {} };
     client.ports.push_back ({ 0, name, virtualPortCapability, virtualPortType });
 
-    if (rawMidiDevices.count (name) != 0)
+    if (rawMidiRates.count (name) != 0)
         client.card = findFreeCard();
 
     clients.emplace (clientId, client);
@@ -187,10 +187,10 @@ void VirtualMidiService::setStuckAfter (const std::string& name, int numMessages
     stuckAfter[name] = numReceived[name] + std::max (numMessages, 0);
 }
 
-void VirtualMidiService::setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond, std::chrono::microseconds transferLatency)
+void VirtualMidiService::setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond)
 {
     const std::lock_guard<std::mutex> guard (lock);
-    rawMidiDevices[name] = { std::max<std::int64_t> (bytesPerSecond, 1), std::max (transferLatency, std::chrono::microseconds (0)) };
+    rawMidiRates[name] = std::max<std::int64_t> (bytesPerSecond, 1);
 
     for (auto& entry : clients)
         if (isVirtualClient (entry.first) && entry.second.name == name && entry.second.card < 0)
@@ -239,7 +239,7 @@ void VirtualMidiService::unplugIfDue (const std::string& name, std::int64_t gone
                                                     recordEvent (output.name, message.bytes, message.startNs, message.endNs, true);
                                                     return RawMidiBuffer::Then::carryOn;
                                                 });
-                    discardRawMidiOutput (output, goneAtNs, true);
+                    discardRawMidiOutput (output, goneAtNs);
                     output.unplugged = true;
                     output.goneAtNs = goneAtNs;
                     armPoll (output, now);
@@ -343,7 +343,7 @@ void VirtualMidiService::reset()
     // so do open raw MIDI outputs: they belong to the program (JUCE, for one,
     // keeps its client while a port is open).
     const std::lock_guard<std::mutex> guard (lock);
-    rawMidiDevices.clear();
+    rawMidiRates.clear();
     applyOutputPorts ({});
     nextNewVirtualClient = firstVirtualClient;
     endedByUnplugging.clear();
@@ -416,7 +416,7 @@ void VirtualMidiService::configureFromEnvironment()
             if (rate <= 0 || *end != 0)
                 std::fprintf (stderr, "virtual-midi: VIRTUAL_MIDI_RAWMIDI entry \"%s\" is not NAME:BYTES_PER_SECOND; ignored\n", entry.c_str());
             else
-                setRawMidiPort (entry.substr (0, colon), rate, {});
+                setRawMidiPort (entry.substr (0, colon), rate);
         }
     }
 
@@ -819,9 +819,8 @@ int VirtualMidiService::openRawMidi (const char* name, int mode, int pollFd)
         return -EINVAL;
 
     const auto id = nextRawMidiOutput++;
-    const auto drain = rawMidiDevices.count (it->second.name) != 0 ? rawMidiDevices[it->second.name] : RawMidiDevice { 1, {} };
-    const RawMidiBuffer buffer (drain.bytesPerSecond, std::chrono::duration_cast<std::chrono::nanoseconds> (drain.transferLatency).count());
-    const auto& output = rawMidiOutputs.emplace (id, RawMidiOutput { it->first, it->second.name, buffer, 1, pollFd, false }).first->second;
+    const auto rate = rawMidiRates.count (it->second.name) != 0 ? rawMidiRates[it->second.name] : 1;
+    const auto& output = rawMidiOutputs.emplace (id, RawMidiOutput { it->first, it->second.name, RawMidiBuffer (rate), 1, pollFd, false }).first->second;
     armPoll (output, monotonicNow());
     return id;
 }
@@ -853,7 +852,7 @@ void VirtualMidiService::closeRawMidi (int output)
         }
 
         if (! open->unplugged)
-            discardRawMidiOutput (*open, now, false);
+            discardRawMidiOutput (*open, now);
     }
 
     rawMidiOutputs.erase (output);
@@ -898,7 +897,7 @@ int VirtualMidiService::drainRawMidi (int output)
 
     if (! open->unplugged)
     {
-        discardRawMidiOutput (*open, now, false);
+        discardRawMidiOutput (*open, now);
         armPoll (*open, now);
     }
 
@@ -955,7 +954,7 @@ int VirtualMidiService::dropRawMidi (int output)
         return -ENODEV;
 
     updateRawMidiOutput (*open, now);
-    discardRawMidiOutput (*open, now, false);
+    discardRawMidiOutput (*open, now);
     armPoll (*open, now);
     return 0;
 }
@@ -1056,9 +1055,9 @@ void VirtualMidiService::updateRawMidiOutput (RawMidiOutput& output, std::int64_
 }
 
 /** What reaches the device stays with it, the last message perhaps cut short. */
-void VirtualMidiService::discardRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs, bool deviceGone)
+void VirtualMidiService::discardRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs)
 {
-    for (const auto& message : output.buffer.discard (nowNs, deviceGone))
+    for (const auto& message : output.buffer.discard (nowNs))
         recordEvent (output.name, message.bytes, message.startNs, message.endNs, ! message.cutShort);
 }
 

@@ -52,7 +52,7 @@ public:
                       std::chrono::milliseconds goneAfter);
     int getNumLostEvents (const std::string& name) const;
     void setStuckAfter (const std::string& name, int numMessages);
-    void setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond, std::chrono::microseconds transferLatency);
+    void setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond);
     bool setCaptureFile (const std::string& path);
     std::vector<VirtualMidi::Event> getEvents();
     void clearEvents();
@@ -192,12 +192,6 @@ private:
         std::chrono::milliseconds goneAfter;
     };
 
-    struct RawMidiDevice
-    {
-        std::int64_t bytesPerSecond;
-        std::chrono::microseconds transferLatency;
-    };
-
     struct Replug
     {
         std::string name;
@@ -236,7 +230,7 @@ private:
     RawMidiOutput* findRawMidiOutput (int output);
     bool hasOpenRawMidiOutput (int clientId) const;
     void updateRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs);
-    void discardRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs, bool deviceGone);
+    void discardRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs);
     void armPoll (const RawMidiOutput& output, std::int64_t nowNs) const;
 
     mutable std::mutex lock;
@@ -251,7 +245,7 @@ private:
     std::condition_variable unstuck;
     int resets = 0;
     std::set<std::string> refusedNames;
-    std::map<std::string, RawMidiDevice> rawMidiDevices;
+    std::map<std::string, std::int64_t> rawMidiRates;
     std::map<int, RawMidiOutput> rawMidiOutputs;
     int nextRawMidiOutput = 0;
     std::vector<VirtualMidi::Event> events;
