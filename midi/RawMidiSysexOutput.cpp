@@ -121,6 +121,13 @@ SendResult RawMidiSysexOutput::send (const juce::uint8* bytes, int numBytes)
     }
 }
 
+bool RawMidiSysexOutput::isPresent()
+{
+    snd_rawmidi_status_t* status = nullptr;
+    snd_rawmidi_status_alloca (&status);
+    return snd_rawmidi_status (handle, status) == 0;
+}
+
 /** With the buffer empty, the driver may still be transferring the last
     bytes: a USB MIDI driver's drain returns once its own transfers have
     completed (50 ms at most), and only then has the device taken the whole

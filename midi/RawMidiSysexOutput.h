@@ -44,6 +44,9 @@ public:
         (cancelled). */
     SendResult send (const juce::uint8* bytes, int numBytes) override;
 
+    /** Until the device reports that it has gone. */
+    bool isPresent() override;
+
 private:
     RawMidiSysexOutput (_snd_rawmidi* handleToUse, size_t bufferSizeToUse);
 

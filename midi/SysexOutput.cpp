@@ -27,33 +27,27 @@ std::chrono::microseconds SysexOutput::getSendBound (int numBytes) noexcept
     return std::chrono::milliseconds (1000) + std::chrono::microseconds (320) * std::max (numBytes, 0);
 }
 
+bool SysexOutput::isLeftBehind ([[maybe_unused]] const juce::MidiDeviceInfo& device)
+{
+   #if JUCE_WINDOWS
+    return WinMmSysexOutput::isLeftBehind (device);
+   #else
+    return false;
+   #endif
+}
+
 std::unique_ptr<SysexOutput> SysexOutput::open (const juce::MidiDeviceInfo& device)
 {
    #if JUCE_WINDOWS
-    return WinMmSysexOutput::open (device.identifier);
+    return WinMmSysexOutput::open (device);
    #else
     #if JUCE_LINUX
-    // A client of our own for the questions the framework cannot answer.
-    const auto sequencer = SequencerClient::open();
-
-    if (sequencer == nullptr)
-        return {};
-
     // A hardware port goes through its raw MIDI device or not at all: through
     // the sequencer, what the device's buffer cannot take would be lost unseen.
-    if (const auto rawMidiDevice = sequencer->findRawMidiDeviceBehind (device.identifier))
+    if (const auto rawMidiDevice = SequencerClient::getInstance()->findRawMidiDeviceBehind (device.identifier))
         return RawMidiSysexOutput::open (*rawMidiDevice);
-
-    auto output = FrameworkSysexOutput::open (device.identifier);
-
-    // The framework hands out an output whose connection the system refused
-    // (the port is busy), and its sends then go nowhere.
-    if (output != nullptr && ! sequencer->isWrittenToByThisProcess (device.identifier))
-        return {};
-
-    return output;
-    #else
-    return FrameworkSysexOutput::open (device.identifier);
     #endif
+
+    return FrameworkSysexOutput::open (device);
    #endif
 }

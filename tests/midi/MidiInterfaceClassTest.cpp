@@ -104,6 +104,23 @@ TEST_F (MidiInterfaceStartUp, NumbersDuplicateNamesLikeTheFrameworkList)
     EXPECT_EQ (selector->getItemText (3), "pedal (2)");
 }
 
+// A USB device's product string is UTF-8, and so are the names the system
+// gives its ports; the device opens under the identifier it is listed with.
+TEST_F (MidiInterfaceStartUp, NamesTheOutputsAsTheSystemGivesThem)
+{
+    const std::string name = "P\xc3\xa9""dale \xe2\x9c\x93 \xe3\x83\x9a\xe3\x83\x80\xe3\x83\xab";
+    TestUtilities::makeUsbPedals ({ name });
+    start ({ name });
+
+    const auto shown = juce::String::fromUTF8 (name.c_str());
+    EXPECT_EQ (shown.length(), 12);
+    EXPECT_EQ (selector->getItemText (1), shown);
+
+    choose (1);
+    EXPECT_TRUE (midi->isConnected());
+    EXPECT_EQ (midi->getChosenOutputName(), shown);
+}
+
 TEST_F (MidiInterfaceStartUp, SelectorAndLabelLookAsDesigned)
 {
     start ({ "A" });
@@ -333,8 +350,7 @@ TEST_F (MidiInterfaceSending, AUsbDeviceTakesAMessageLongerThanItsBufferWholeBef
 
     const auto outputs = MidiDeviceList::getOutputs();
     ASSERT_EQ (outputs.size(), 2);
-    const auto sequencer = SequencerClient::open();
-    ASSERT_NE (sequencer, nullptr);
+    auto* sequencer = SequencerClient::getInstance();
     EXPECT_EQ (sequencer->findRawMidiDeviceBehind (outputs[0].identifier), std::nullopt);
     EXPECT_EQ (sequencer->findRawMidiDeviceBehind (outputs[1].identifier), std::optional<juce::String> ("hw:0,0,0"));
 

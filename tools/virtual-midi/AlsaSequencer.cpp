@@ -46,7 +46,7 @@ int snd_seq_open (snd_seq_t** handle, const char* name, int streams, int mode)
     if (pollFd < 0)
         return -errno;
 
-    const auto clientId = service().openClient();
+    const auto clientId = service().openClient (pollFd);
 
     if (clientId < 0)
     {
@@ -163,8 +163,10 @@ int snd_seq_query_port_subscribers (snd_seq_t* seq, snd_seq_query_subscribe_t* s
     return service().querySubscribers (*subs);
 }
 
-// Nothing is ever delivered to a client: its poll descriptor never becomes
-// readable and input finds no event, blocking mode or not.
+// What a client receives is the system's announcements, once it has
+// connected a port of its own to the announce port: its poll descriptor is
+// readable while they wait. Nothing else is ever delivered to a client, and
+// input that finds nothing says so at once, blocking mode or not.
 int snd_seq_poll_descriptors_count (snd_seq_t* handle, short events)
 {
     VIRTUAL_MIDI_ASSERT (handle != nullptr);
@@ -200,15 +202,21 @@ int snd_seq_poll_descriptors (snd_seq_t* handle, struct pollfd* pfds, unsigned i
 int snd_seq_event_input (snd_seq_t* handle, snd_seq_event_t** ev)
 {
     VIRTUAL_MIDI_ASSERT (handle != nullptr);
+
     if (ev != nullptr)
         *ev = nullptr;
 
-    return -EAGAIN;
+    const auto result = service().takeInputEvent (handle->clientId, handle->input);
+
+    if (result >= 0 && ev != nullptr)
+        *ev = &handle->input;
+
+    return result;
 }
 
-int snd_seq_event_input_pending (snd_seq_t* /*seq*/, int /*fetch_sequencer*/)
+int snd_seq_event_input_pending (snd_seq_t* seq, int /*fetch_sequencer*/)
 {
-    return 0;
+    return service().getNumInputEvents (seq->clientId);
 }
 
 int snd_seq_free_event (snd_seq_event_t* /*ev*/)

@@ -15,9 +15,10 @@
 struct _snd_seq
 {
     int clientId = -1;
-    int pollFd = -1;            // never readable: nothing is ever delivered to a client
+    int pollFd = -1;            // readable while announcements wait for the client
     int streams = 0;
     bool nonBlocking = false;
+    snd_seq_event_t input {};   // the last event taken, kept as the library keeps it until the next
 };
 
 struct _snd_seq_system_info

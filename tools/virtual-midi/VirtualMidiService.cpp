@@ -22,6 +22,10 @@ namespace
     constexpr unsigned int virtualPortCapability = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
     constexpr unsigned int virtualPortType = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_HARDWARE | SND_SEQ_PORT_TYPE_PORT;
     constexpr int maxCards = 32;
+
+    /** The events a program's client can have waiting before its input
+        overflows, as the kernel's default input pool holds. */
+    constexpr std::size_t maxInputEvents = 200;
     constexpr std::int64_t rawMidiCloseTimeoutNs = 10'000'000'000;
 
     /** How long a USB MIDI driver's drain waits for its own transfers to
@@ -116,7 +120,7 @@ VirtualMidiService& VirtualMidiService::getInstance()
 
 VirtualMidiService::VirtualMidiService()
 {
-    Client system { systemClient, "System", SND_SEQ_KERNEL_CLIENT, {} };
+    Client system { systemClient, "System", SND_SEQ_KERNEL_CLIENT, {}, -1, -1, -1, {}, false };
     system.ports.push_back ({ 0, "Timer", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_READ, 0 });
     system.ports.push_back ({ 1, "Announce", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ, 0 });
     clients.emplace (systemClient, system);
@@ -134,8 +138,14 @@ void VirtualMidiService::setOutputPorts (const std::vector<std::string>& names)
 void VirtualMidiService::applyOutputPorts (const std::vector<std::string>& names)
 {
     // Subscriptions to the old ports stay: an output that is open keeps receiving.
-    for (auto it = clients.begin(); it != clients.end();)
-        it = isVirtualClient (it->first) ? clients.erase (it) : std::next (it);
+    std::vector<int> old;
+
+    for (const auto& entry : clients)
+        if (isVirtualClient (entry.first))
+            old.push_back (entry.first);
+
+    for (const auto clientId : old)
+        removeClient (clientId);
 
     auto clientId = firstVirtualClient;
 
@@ -155,13 +165,126 @@ void VirtualMidiService::applyOutputPorts (const std::vector<std::string>& names
 
 void VirtualMidiService::addVirtualPort (int clientId, const std::string& name)
 {
-    Client client { clientId, name, SND_SEQ_KERNEL_CLIENT, {} };
+    Client client { clientId, name, SND_SEQ_KERNEL_CLIENT, {}, -1, -1, -1, {}, false };
     client.ports.push_back ({ 0, name, virtualPortCapability, virtualPortType });
 
     if (rawMidiRates.count (name) != 0)
         client.card = findFreeCard();
 
     clients.emplace (clientId, client);
+    announce (SND_SEQ_EVENT_CLIENT_START, clientId, 0);
+    announce (SND_SEQ_EVENT_PORT_START, clientId, 0);
+}
+
+/** As the kernel does when a client goes: its ports' exits are announced,
+    then its own. */
+void VirtualMidiService::removeClient (int clientId)
+{
+    const auto it = clients.find (clientId);
+
+    if (it == clients.end())
+        return;
+
+    const auto ports = it->second.ports;
+    clients.erase (it);
+
+    for (const auto& port : ports)
+        announce (SND_SEQ_EVENT_PORT_EXIT, clientId, port.id);
+
+    announce (SND_SEQ_EVENT_CLIENT_EXIT, clientId, 0);
+}
+
+//==============================================================================
+void VirtualMidiService::announce (snd_seq_event_type_t type, int client, int port)
+{
+    snd_seq_event_t event {};
+    event.type = type;
+    event.data.addr = makeAddress (client, port);
+    deliverAnnouncement (event);
+}
+
+void VirtualMidiService::announceSubscription (snd_seq_event_type_t type, snd_seq_addr_t sender, snd_seq_addr_t destination)
+{
+    snd_seq_event_t event {};
+    event.type = type;
+    event.data.connect.sender = sender;
+    event.data.connect.dest = destination;
+    deliverAnnouncement (event);
+}
+
+/** To every port subscribed to the system's announce port. */
+void VirtualMidiService::deliverAnnouncement (snd_seq_event_t event)
+{
+    const auto announcePort = makeAddress (systemClient, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+    event.flags = SND_SEQ_TIME_STAMP_REAL | SND_SEQ_EVENT_LENGTH_FIXED;
+    event.queue = SND_SEQ_QUEUE_DIRECT;
+    event.source = announcePort;
+
+    for (const auto& subscription : subscriptions)
+    {
+        if (! sameAddress (subscription.sender, announcePort))
+            continue;
+
+        auto* client = findClient (subscription.destination.client);
+
+        if (client == nullptr || client->pollFd < 0)
+            continue;
+
+        if (client->input.size() >= maxInputEvents)
+        {
+            client->inputOverflowed = true;
+            continue;
+        }
+
+        event.dest = subscription.destination;
+        client->input.push_back (event);
+
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = write (client->pollFd, &one, sizeof (one));
+    }
+}
+
+int VirtualMidiService::takeInputEvent (int clientId, snd_seq_event_t& event)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    catchUp();
+    auto* client = findClient (clientId);
+
+    if (client == nullptr)
+        return -EBADFD;
+
+    const auto clearReadiness = [client]
+    {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const auto read = ::read (client->pollFd, &count, sizeof (count));
+    };
+
+    if (client->inputOverflowed)
+    {
+        client->inputOverflowed = false;
+        client->input.clear();
+        clearReadiness();
+        return -ENOSPC;
+    }
+
+    if (client->input.empty())
+        return -EAGAIN;
+
+    event = client->input.front();
+    client->input.pop_front();
+
+    if (client->input.empty())
+        clearReadiness();
+
+    return (int) client->input.size();
+}
+
+int VirtualMidiService::getNumInputEvents (int clientId)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    catchUp();
+    const auto* client = findClient (clientId);
+    return client != nullptr ? (int) client->input.size() : 0;
 }
 
 int VirtualMidiService::findFreeCard() const
@@ -246,11 +369,14 @@ void VirtualMidiService::unplugIfDue (const std::string& name, std::int64_t gone
                 }
             }
 
+            const auto clientId = it->first;
+
             for (auto s = subscriptions.begin(); s != subscriptions.end();)
             {
-                if (s->destination.client == it->first)
+                if (s->destination.client == clientId)
                 {
                     endedByUnplugging.push_back (*s);
+                    announceSubscription (SND_SEQ_EVENT_PORT_UNSUBSCRIBED, s->sender, s->destination);
                     s = subscriptions.erase (s);
                 }
                 else
@@ -259,7 +385,7 @@ void VirtualMidiService::unplugIfDue (const std::string& name, std::int64_t gone
                 }
             }
 
-            clients.erase (it);
+            removeClient (clientId);
             break;
         }
     }
@@ -425,7 +551,7 @@ void VirtualMidiService::configureFromEnvironment()
 }
 
 //==============================================================================
-int VirtualMidiService::openClient()
+int VirtualMidiService::openClient (int pollFd)
 {
     const std::lock_guard<std::mutex> guard (lock);
 
@@ -433,7 +559,8 @@ int VirtualMidiService::openClient()
     {
         if (clients.count (id) == 0)
         {
-            clients.emplace (id, Client { id, "Client-" + std::to_string (id), SND_SEQ_USER_CLIENT, {}, -1, getpid() });
+            clients.emplace (id, Client { id, "Client-" + std::to_string (id), SND_SEQ_USER_CLIENT, {}, -1, getpid(), pollFd, {}, false });
+            announce (SND_SEQ_EVENT_CLIENT_START, id, 0);
             return id;
         }
     }
@@ -450,7 +577,7 @@ void VirtualMidiService::closeClient (int clientId)
         for (const auto& port : client->ports)
             removeSubscriptionsOf (makeAddress (clientId, port.id));
 
-        clients.erase (clientId);
+        removeClient (clientId);
     }
 }
 
@@ -463,6 +590,7 @@ int VirtualMidiService::setClientName (int clientId, const char* name)
         return -EINVAL;
 
     client->name = name;
+    announce (SND_SEQ_EVENT_CLIENT_CHANGE, clientId, 0);
     return 0;
 }
 
@@ -592,6 +720,7 @@ int VirtualMidiService::createPort (int clientId, const char* name, unsigned int
         return -ENOMEM;
 
     client->ports.insert (position, Port { id, name, capability, type });
+    announce (SND_SEQ_EVENT_PORT_START, clientId, id);
     return id;
 }
 
@@ -611,6 +740,7 @@ int VirtualMidiService::deletePort (int clientId, int port)
 
     removeSubscriptionsOf (makeAddress (clientId, port));
     client->ports.erase (it);
+    announce (SND_SEQ_EVENT_PORT_EXIT, clientId, port);
     return 0;
 }
 
@@ -645,6 +775,7 @@ int VirtualMidiService::connect (int callerId, snd_seq_addr_t sender, snd_seq_ad
             return -EBUSY;
 
     subscriptions.push_back ({ sender, destination, destinationPort->name, isVirtualClient (destination.client) });
+    announceSubscription (SND_SEQ_EVENT_PORT_SUBSCRIBED, sender, destination);
     return 0;
 }
 
@@ -685,6 +816,7 @@ int VirtualMidiService::disconnect (snd_seq_addr_t sender, snd_seq_addr_t destin
         return -ENOENT;
 
     subscriptions.erase (it);
+    announceSubscription (SND_SEQ_EVENT_PORT_UNSUBSCRIBED, sender, destination);
     return 0;
 }
 
@@ -1115,7 +1247,14 @@ void VirtualMidiService::removeSubscriptionsOf (snd_seq_addr_t address)
         return sameAddress (s.sender, address) || sameAddress (s.destination, address);
     };
 
-    subscriptions.erase (std::remove_if (subscriptions.begin(), subscriptions.end(), involves), subscriptions.end());
+    const auto ended = std::stable_partition (subscriptions.begin(), subscriptions.end(),
+                                              [&involves] (const Subscription& s) { return ! involves (s); });
+    const std::vector<Subscription> endedSubscriptions (ended, subscriptions.end());
+    subscriptions.erase (ended, subscriptions.end());
+
+    for (const auto& subscription : endedSubscriptions)
+        announceSubscription (SND_SEQ_EVENT_PORT_UNSUBSCRIBED, subscription.sender, subscription.destination);
+
     endedByUnplugging.erase (std::remove_if (endedByUnplugging.begin(), endedByUnplugging.end(), involves), endedByUnplugging.end());
 }
 

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -64,10 +65,18 @@ public:
     // The sequencer, for the library functions. Results follow the library:
     // 0 or a positive value on success, a negative errno value on failure.
 
-    /** Creates a client for a new connection; returns its number. */
-    int openClient();
+    /** Creates a client for a new connection, whose poll descriptor (an
+        eventfd) is readable while events wait for it; returns its number. */
+    int openClient (int pollFd);
     void closeClient (int clientId);
     int setClientName (int clientId, const char* name);
+
+    /** Takes the next event that waits for the client: the number still
+        waiting after it, -EAGAIN when none does, or -ENOSPC (once, and what
+        waited is gone) when more arrived than its input holds. */
+    int takeInputEvent (int clientId, snd_seq_event_t& event);
+
+    int getNumInputEvents (int clientId);
 
     void getSystemInfo (snd_seq_system_info_t& info);
     int queryNextClient (snd_seq_client_info_t& info);
@@ -175,6 +184,9 @@ private:
         std::vector<Port> ports;    // by port number
         int card = -1;
         int pid = -1;               // a program's own client: that program's
+        int pollFd = -1;            // a program's own client: readable while input waits
+        std::deque<snd_seq_event_t> input;
+        bool inputOverflowed = false;
     };
 
     struct Subscription
@@ -218,6 +230,10 @@ private:
     int countSubscriptions (snd_seq_addr_t address, bool asSender) const;
     void applyOutputPorts (const std::vector<std::string>& names);
     void addVirtualPort (int clientId, const std::string& name);
+    void announce (snd_seq_event_type_t type, int client, int port);
+    void announceSubscription (snd_seq_event_type_t type, snd_seq_addr_t sender, snd_seq_addr_t destination);
+    void deliverAnnouncement (snd_seq_event_t event);
+    void removeClient (int clientId);
     bool isUnplugDue (const std::string& name) const;
     void unplugIfDue (const std::string& name, std::int64_t goneAtNs);
     void catchUp();
