@@ -2,7 +2,7 @@
 #include "midi/MidiDeviceList.h"
 
 #if JUCE_LINUX
- #include "midi/SequencerClient.h"
+ #include "midi/linux/SequencerClient.h"
 #endif
 
 std::unique_ptr<FrameworkSysexOutput> FrameworkSysexOutput::open (const juce::MidiDeviceInfo& device)

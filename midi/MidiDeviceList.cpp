@@ -1,7 +1,7 @@
 #include "midi/MidiDeviceList.h"
 
 #if JUCE_LINUX
- #include "midi/SequencerClient.h"
+ #include "midi/linux/SequencerClient.h"
 #endif
 
 juce::Array<juce::MidiDeviceInfo> MidiDeviceList::getOutputs()

@@ -25,6 +25,8 @@ private:
 //==============================================================================
 MidiInterfaceClass::MidiInterfaceClass()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     readOutputDevices();
 
     outputSelector = new OutputSelector (*this);
@@ -44,9 +46,11 @@ MidiInterfaceClass::MidiInterfaceClass()
 
 MidiInterfaceClass::~MidiInterfaceClass()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     deleteAllChildren();
     midiInput.reset();
-    releaseOutput();
+    output.release();
 }
 
 //==============================================================================
@@ -73,71 +77,60 @@ int MidiInterfaceClass::readReceivedBytes (juce::uint8* destination, juce::uint3
 
 SendResult MidiInterfaceClass::sendBytes (const juce::uint8* bytes, int numBytes)
 {
-    std::shared_ptr<SysexOutput> output;
-
-    {
-        const juce::ScopedLock sl (outputLock);
-        output = midiOutput;
-    }
-
-    if (output == nullptr)
-        return { SendResult::Status::notOpen };
-
-    return output->send (bytes, numBytes);
+    return output.send (bytes, numBytes);
 }
 
 bool MidiInterfaceClass::isConnected()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     if (! useOutput && ! useInput)
         return false;
 
-    const juce::ScopedLock sl (outputLock);
-
-    return (! useOutput || midiOutput != nullptr)
+    return (! useOutput || output.isOpen())
         && (! useInput || midiInput != nullptr);
 }
 
 int MidiInterfaceClass::getPreferredHeight()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     return useOutput && useInput ? 100 : 50;
 }
 
 void MidiInterfaceClass::selectOutput (int itemId)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     outputSelector->setSelectedId (itemId, juce::sendNotification);
     sendChangeMessage();
-    releaseOutput();
+    output.release();
 
     if (itemId >= 1 && itemId <= numOutputDevices)
-        openChosenOutput (itemId - 1);
+        chooseOutput (itemId - 1);
 }
 
 void MidiInterfaceClass::selectInput (int)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     // The input side is off in this program: there is nothing to select.
 }
 
 bool MidiInterfaceClass::isOutputPresent()
 {
-    std::shared_ptr<SysexOutput> output;
-
-    {
-        const juce::ScopedLock sl (outputLock);
-        output = midiOutput;
-    }
-
-    return output != nullptr && output->isPresent();
+    return output.isPresent();
 }
 
 //==============================================================================
 bool MidiInterfaceClass::reopenOutput()
 {
-    if (chosenOutput.identifier.isEmpty())
+    JUCE_ASSERT_MESSAGE_THREAD
+
+    if (! output.hasChoice())
         return false;
 
-    releaseOutput();
-
-    if (openOutput (chosenOutput, chosenOutputName))
+    if (output.reopen())
         return true;
 
     sendChangeMessage();
@@ -146,19 +139,25 @@ bool MidiInterfaceClass::reopenOutput()
 
 void MidiInterfaceClass::closeOutput()
 {
-    releaseOutput();
+    JUCE_ASSERT_MESSAGE_THREAD
+
+    output.release();
     sendChangeMessage();
 }
 
 //==============================================================================
 void MidiInterfaceClass::resized()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     if (useOutput)
         outputSelector->setBounds (0, 20, getWidth(), 30);
 }
 
 void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* comboBoxThatHasChanged)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     if (comboBoxThatHasChanged != outputSelector)
         return;
 
@@ -166,16 +165,12 @@ void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* comboBoxThatHasChanged
 
     if (itemId >= 1 && itemId <= numOutputDevices)
     {
-        releaseOutput();
-        openChosenOutput (itemId - 1);
+        chooseOutput (itemId - 1);
         sendChangeMessage();
     }
     else if (itemId == numOutputDevices + 1)
     {
-        releaseOutput();
-        chosenOutput = {};
-
-        outputProblem = OutputProblem::none;
+        output.forget();
         sendChangeMessage();
     }
 }
@@ -230,13 +225,9 @@ void MidiInterfaceClass::refreshOutputList()
 
     auto itemId = numOutputDevices + 1;
 
-    if (isConnected())
+    if (output.isOpen())
     {
-        auto position = -1;
-
-        for (int i = 0; i < outputDevices.size() && position < 0; ++i)
-            if (outputDevices.getReference (i) == chosenOutput)
-                position = i;
+        const auto position = outputDevices.indexOf (output.getChosenDevice());
 
         if (position >= 0)
         {
@@ -244,64 +235,16 @@ void MidiInterfaceClass::refreshOutputList()
         }
         else
         {
-            releaseOutput();
-            outputProblem = OutputProblem::notPresent;
+            output.releaseAsGone();
             sendChangeMessage();
         }
     }
 
-    if (itemId == numOutputDevices + 1)
-        chosenOutput = {};
-
     outputSelector->setSelectedId (itemId, juce::dontSendNotification);
 }
 
-void MidiInterfaceClass::openChosenOutput (int position)
+/** The name is kept as the selector shows it, for the status line. */
+void MidiInterfaceClass::chooseOutput (int position)
 {
-    openOutput (outputDevices[position], outputDeviceNames[position]);
-}
-
-/** Makes the device the current choice and opens it, if it is still listed as
-    it was; the name is kept as the selector shows it, for the status line. */
-bool MidiInterfaceClass::openOutput (const juce::MidiDeviceInfo& device, const juce::String& nameShown)
-{
-    chosenOutput = device;
-    chosenOutputName = nameShown;
-
-    if (SysexOutput::isLeftBehind (device))
-    {
-        outputProblem = OutputProblem::leftBehind;
-        return false;
-    }
-
-    if (! MidiDeviceList::containsOutput (device))
-    {
-        outputProblem = OutputProblem::notPresent;
-        return false;
-    }
-
-    std::shared_ptr<SysexOutput> opened = SysexOutput::open (device);
-
-    if (opened == nullptr)
-    {
-        outputProblem = OutputProblem::openFailed;
-        return false;
-    }
-
-    outputProblem = OutputProblem::none;
-
-    const juce::ScopedLock sl (outputLock);
-    midiOutput = std::move (opened);
-    return true;
-}
-
-/** The output goes once the last send that uses it has returned, outside the lock. */
-void MidiInterfaceClass::releaseOutput()
-{
-    std::shared_ptr<SysexOutput> released;
-
-    {
-        const juce::ScopedLock sl (outputLock);
-        released = std::move (midiOutput);
-    }
+    output.choose (outputDevices[position], outputDeviceNames[position]);
 }

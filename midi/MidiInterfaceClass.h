@@ -1,7 +1,7 @@
 #pragma once
 
 #include "midi/InterfaceBaseClass.h"
-#include "midi/SysexOutput.h"
+#include "midi/OutputConnection.h"
 
 #include <juce_audio_devices/juce_audio_devices.h>
 #include <memory>
@@ -16,12 +16,11 @@
     selector, keeping the current choice selected if its device is still there.
     Item ids: the output at position i of the list last read has id i + 1, and
     "(Disconnected)" has id N + 1 (N outputs), shown at the top above a
-    separator and selected at start. A choice opens its device by the
-    identifier the framework listed it with, never by its position: if that
-    device is gone or refuses, nothing is opened and getOutputProblem() says
-    why. Every change of the chosen device is broadcast (asynchronously and
-    coalesced, as ChangeBroadcaster does); one broadcast also follows
-    construction.
+    separator and selected at start. A choice opens its device through an
+    OutputConnection, which owns the chosen output's life: if that device is
+    gone or refuses, nothing is opened and getOutputProblem() says why. Every
+    change of the chosen device is broadcast (asynchronously and coalesced, as
+    ChangeBroadcaster does); one broadcast also follows construction.
 
     The class also carries an input side (a ring of received bytes), which this
     program keeps switched off: no input selector is built, no input is opened
@@ -33,24 +32,13 @@
       reopenOutput(), closeOutput() and the problem getters;
     - protocol thread: sendBytes() and isOutputPresent();
     - MIDI input thread (input side only): handleIncomingMidiMessage().
-
-    No lock is held while a message is sent: a send keeps its output alive by
-    sharing it, so closing or replacing the output never waits for a send, and
-    never deletes the output under one.
 */
 class MidiInterfaceClass  : public InterfaceBaseClass,
                             public juce::ComboBox::Listener,
                             public juce::MidiInputCallback
 {
 public:
-    /** Why the output last chosen is not open. */
-    enum class OutputProblem
-    {
-        none,
-        notPresent,     ///< the device is no longer among the system's outputs
-        openFailed,     ///< the device is there but could not be opened (busy, for one)
-        leftBehind      ///< an earlier output of the device stopped responding, and its driver still holds it
-    };
+    using OutputProblem = OutputConnection::Problem;
 
     /** Reads the outputs, builds the selector and selects "(Disconnected)";
         the selection is reported to comboBoxChanged() once construction is over. */
@@ -67,8 +55,9 @@ public:
     int readReceivedBytes (juce::uint8* destination, juce::uint32 maximumCount) override;
 
     /** Sends numBytes (more than 0) bytes as one MIDI message to the open output
-        and returns when it has left, failed or timed out; notOpen without an
-        open output. The bytes are not examined. Called on the protocol thread. */
+        and returns when the device has taken it, it failed or timed out;
+        notOpen without an open output. The bytes are not examined. Called on
+        the protocol thread. */
     SendResult sendBytes (const juce::uint8* bytes, int numBytes) override;
 
     /** True when every switched-on side has an open device; in this program,
@@ -107,11 +96,11 @@ public:
     void closeOutput();
 
     /** Why the output last chosen is not open, until the next choice. */
-    OutputProblem getOutputProblem() const noexcept     { return outputProblem; }
+    OutputProblem getOutputProblem() const noexcept     { return output.getProblem(); }
 
     /** The name of the device last chosen, as the selector showed it: the one
         getOutputProblem() is about. */
-    juce::String getChosenOutputName() const     { return chosenOutputName; }
+    juce::String getChosenOutputName() const     { return output.getChosenName(); }
 
     //==============================================================================
     /** Places the output selector at (0, 20) across the full width, 30 high; its
@@ -135,9 +124,7 @@ private:
     void readOutputDevices();
     void fillOutputSelector();
     void refreshOutputList();
-    void openChosenOutput (int position);
-    bool openOutput (const juce::MidiDeviceInfo& device, const juce::String& nameShown);
-    void releaseOutput();
+    void chooseOutput (int position);
 
     //==============================================================================
     static constexpr juce::uint32 receiveBufferSize = 256;
@@ -148,7 +135,7 @@ private:
     bool useOutput = true;
     juce::StringArray outputDeviceNames;
     juce::Array<juce::MidiDeviceInfo> outputDevices;
-    std::shared_ptr<SysexOutput> midiOutput;
+    OutputConnection output;
     juce::StringArray inputDeviceNames;
     std::unique_ptr<juce::MidiInput> midiInput;
     juce::ComboBox* outputSelector = nullptr;
@@ -157,16 +144,6 @@ private:
     juce::uint8 receiveBuffer[receiveBufferSize] = {};
     juce::uint32 receiveWriteIndex = 0;
     juce::uint32 receiveReadIndex = 0;
-
-    /** The device of the current choice; no identifier while "(Disconnected)"
-        is chosen. */
-    juce::MidiDeviceInfo chosenOutput;
-
-    OutputProblem outputProblem = OutputProblem::none;
-    juce::String chosenOutputName;
-
-    /** Guards midiOutput; held only to read or swap it. */
-    juce::CriticalSection outputLock;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MidiInterfaceClass)
 };

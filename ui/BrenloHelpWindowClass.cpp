@@ -1,5 +1,5 @@
-#include "BrenloHelpWindowClass.h"
-#include "BrenloHelpWindowContentComp.h"
+#include "ui/BrenloHelpWindowClass.h"
+#include "ui/BrenloHelpWindowContentComp.h"
 
 BrenloHelpWindowClass::BrenloHelpWindowClass()
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HelpWindowbaseClass.h"
+#include "ui/HelpWindowbaseClass.h"
 
 //==============================================================================
 /**

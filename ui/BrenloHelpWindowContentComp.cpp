@@ -1,5 +1,5 @@
-#include "BrenloHelpWindowContentComp.h"
-#include "HelpText.h"
+#include "ui/BrenloHelpWindowContentComp.h"
+#include "ui/HelpText.h"
 
 BrenloHelpWindowContentComp::BrenloHelpWindowContentComp()
 {

@@ -1,5 +1,5 @@
-#include "ContentComp.h"
-#include "BrenloHelpWindowClass.h"
+#include "ui/ContentComp.h"
+#include "ui/BrenloHelpWindowClass.h"
 #include "firmware/FirmwareImageClass.h"
 #include "midi/MidiInterfaceClass.h"
 #include "upload/BasicSysexProtocolClass.h"

@@ -1,4 +1,4 @@
-#include "HelpText.h"
+#include "ui/HelpText.h"
 
 // The text is kept exactly as the pedal's documentation words it, blanks at the
 // line ends included.

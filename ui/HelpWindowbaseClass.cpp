@@ -1,4 +1,4 @@
-#include "HelpWindowbaseClass.h"
+#include "ui/HelpWindowbaseClass.h"
 
 HelpWindowbaseClass::HelpWindowbaseClass()
     : juce::DocumentWindow ("Help",

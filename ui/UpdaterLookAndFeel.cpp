@@ -1,4 +1,4 @@
-#include "UpdaterLookAndFeel.h"
+#include "ui/UpdaterLookAndFeel.h"
 
 UpdaterLookAndFeel::UpdaterLookAndFeel()
     : juce::LookAndFeel_V4 (juce::LookAndFeel_V4::getLightColourScheme())

@@ -5,7 +5,7 @@
 
 #include "FaultTestSupport.h"
 #include "TestUtilities.h"
-#include "midi/RawMidiSysexOutput.h"
+#include "midi/linux/RawMidiSysexOutput.h"
 
 #include <alsa/asoundlib.h>
 

@@ -1,6 +1,5 @@
 #include "MidiInterfaceFixture.h"
 #include "midi/MidiDeviceList.h"
-#include "midi/SequencerClient.h"
 
 #include <algorithm>
 #include <chrono>
@@ -44,7 +43,6 @@ namespace
 
 using MidiInterfaceStartUp = MidiInterfaceFixture;
 using MidiInterfaceChoice = MidiInterfaceFixture;
-using MidiInterfaceSending = MidiInterfaceFixture;
 using MidiInterfaceDeviceList = MidiInterfaceFixture;
 using MidiInterfaceTeardown = MidiInterfaceFixture;
 using MidiInterfaceInputSide = MidiInterfaceFixture;
@@ -184,7 +182,7 @@ TEST_F (MidiInterfaceChoice, ADeviceOpensAndEachChoiceBroadcastsOnce)
     EXPECT_EQ (changes.count, 3);
 
     const auto message = makeSysex (8);
-    midi->sendBytes (message.data(), (int) message.size());
+    TestUtilities::offTheMessageThread ([&] { return midi->sendBytes (message.data(), (int) message.size()); });
 
     const auto events = VirtualMidi::getEvents();
     ASSERT_EQ (events.size(), 1u);
@@ -291,98 +289,6 @@ TEST_F (MidiInterfaceChoice, SelectOutputAboveDisconnectedClosesTheOutput)
 }
 
 //==============================================================================
-TEST_F (MidiInterfaceSending, WithoutAnOutputSendsNothing)
-{
-    VirtualMidi::setOpenRefused ("A", true);
-    start ({ "A" });
-    const auto message = makeSysex (16);
-
-    EXPECT_EQ (midi->sendBytes (message.data(), (int) message.size()).status, SendResult::Status::notOpen);
-    EXPECT_TRUE (VirtualMidi::getEvents().empty());
-
-    // An output refused at opening is no output either.
-    choose (1);
-    EXPECT_EQ (midi->getOutputProblem(), MidiInterfaceClass::OutputProblem::openFailed);
-    EXPECT_EQ (midi->sendBytes (message.data(), (int) message.size()).status, SendResult::Status::notOpen);
-    EXPECT_TRUE (VirtualMidi::getEvents().empty());
-}
-
-TEST_F (MidiInterfaceSending, DeliversALargeSysexWholeAndUnchanged)
-{
-    start ({ "A", "B" });
-    choose (2);
-    ASSERT_TRUE (midi->isConnected());
-
-    const auto message = makeSysex (4009);
-    const auto copy = message;
-
-    EXPECT_TRUE (midi->sendBytes (message.data(), (int) message.size()).wasSent());
-
-    const auto events = VirtualMidi::getEvents();
-    ASSERT_EQ (events.size(), 1u);
-    EXPECT_EQ (events[0].port, "B");
-    EXPECT_EQ (events[0].bytes, copy);
-    EXPECT_EQ (message, copy);
-}
-
-// The framework opens an output to a busy port although the system refused
-// its connection; such an output would send into nothing.
-TEST_F (MidiInterfaceSending, AProgramsPortWhoseConnectionIsRefusedIsNotOpen)
-{
-    VirtualMidi::setOpenRefused ("A", true);
-    start ({ "A" });
-
-    ASSERT_NE (juce::MidiOutput::openDevice (MidiDeviceList::getOutputs()[0].identifier), nullptr);
-    ASSERT_EQ (VirtualMidi::getNumOpenConnections(), 0);
-
-    choose (1);
-    EXPECT_FALSE (midi->isConnected());
-    EXPECT_EQ (midi->getOutputProblem(), MidiInterfaceClass::OutputProblem::openFailed);
-}
-
-// A USB device is written through the raw MIDI device behind its port: a
-// message longer than the device's buffer goes in in pieces, and the send
-// returns once its last byte has left, stamped with when its first went in.
-TEST_F (MidiInterfaceSending, AUsbDeviceTakesAMessageLongerThanItsBufferWholeBeforeTheSendReturns)
-{
-    VirtualMidi::setRawMidiPort ("USB", 500'000);
-    start ({ "A", "USB" });
-
-    const auto outputs = MidiDeviceList::getOutputs();
-    ASSERT_EQ (outputs.size(), 2);
-    auto* sequencer = SequencerClient::getInstance();
-    EXPECT_EQ (sequencer->findRawMidiDeviceBehind (outputs[0].identifier), std::nullopt);
-    EXPECT_EQ (sequencer->findRawMidiDeviceBehind (outputs[1].identifier), std::optional<juce::String> ("hw:0,0,0"));
-
-    choose (2);
-    ASSERT_TRUE (midi->isConnected());
-
-    const auto message = makeSysex (10'000);
-    const auto result = midi->sendBytes (message.data(), (int) message.size());
-    const auto returnedNs = monotonicNs();
-
-    ASSERT_EQ (result.status, SendResult::Status::sent);
-    ASSERT_TRUE (result.handedOverAt.has_value());
-
-    const auto events = VirtualMidi::getEvents();
-    ASSERT_EQ (events.size(), 1u);
-    EXPECT_EQ (events[0].port, "USB");
-    EXPECT_EQ (events[0].bytes, message);
-    EXPECT_LE (events[0].endTimeNs, returnedNs);
-
-    const auto handedOverNs = std::chrono::duration_cast<std::chrono::nanoseconds> (result.handedOverAt->time_since_epoch()).count();
-    EXPECT_GE (handedOverNs, events[0].timeNs);
-    EXPECT_LT (handedOverNs, events[0].endTimeNs);
-}
-
-TEST (SequencerClient, NamesTheDeviceBehindAPortAsTheKernelsBridgeNumbersItsPorts)
-{
-    EXPECT_EQ (SequencerClient::getRawMidiDeviceName (0, 0), "hw:0,0,0");
-    EXPECT_EQ (SequencerClient::getRawMidiDeviceName (2, 31), "hw:2,0,31");
-    EXPECT_EQ (SequencerClient::getRawMidiDeviceName (1, 33), "hw:1,1,1");
-    EXPECT_EQ (SequencerClient::getRawMidiDeviceName (3, 255), "hw:3,7,31");
-}
-
 //==============================================================================
 TEST_F (MidiInterfaceDeviceList, AChoiceOpensItsOwnDeviceOrNothingAndOpeningTheSelectorReadsTheListAgain)
 {
@@ -398,16 +304,17 @@ TEST_F (MidiInterfaceDeviceList, AChoiceOpensItsOwnDeviceOrNothingAndOpeningTheS
         EXPECT_FALSE (midi->isConnected()) << itemId;
         EXPECT_EQ (midi->getOutputProblem(), MidiInterfaceClass::OutputProblem::notPresent) << itemId;
         EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 0) << itemId;
-        EXPECT_FALSE (midi->isOutputPresent()) << itemId;
+        EXPECT_FALSE (TestUtilities::offTheMessageThread ([this] { return midi->isOutputPresent(); })) << itemId;
     }
 
     EXPECT_EQ (midi->getChosenOutputName(), "C");
     const auto message = makeSysex (8);
-    EXPECT_EQ (midi->sendBytes (message.data(), (int) message.size()).status, SendResult::Status::notOpen);
+    const auto send = [&] { return midi->sendBytes (message.data(), (int) message.size()); };
+    EXPECT_EQ (TestUtilities::offTheMessageThread (send).status, SendResult::Status::notOpen);
 
     choose (1);
     ASSERT_TRUE (midi->isConnected());
-    EXPECT_TRUE (midi->isOutputPresent());
+    EXPECT_TRUE (TestUtilities::offTheMessageThread ([this] { return midi->isOutputPresent(); }));
     EXPECT_EQ (midi->getOutputProblem(), MidiInterfaceClass::OutputProblem::none);
 
     // Opening the selector reads the list again, keeping the open A chosen.
@@ -432,7 +339,7 @@ TEST_F (MidiInterfaceDeviceList, AChoiceOpensItsOwnDeviceOrNothingAndOpeningTheS
 
     choose (3);
     EXPECT_TRUE (midi->isConnected());
-    EXPECT_TRUE (midi->sendBytes (message.data(), (int) message.size()).wasSent());
+    EXPECT_TRUE (TestUtilities::offTheMessageThread (send).wasSent());
     ASSERT_EQ (VirtualMidi::getEvents().size(), 1u);
     EXPECT_EQ (VirtualMidi::getEvents()[0].port, "A");
 }

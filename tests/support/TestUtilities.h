@@ -6,6 +6,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace TestUtilities
@@ -30,5 +31,17 @@ namespace TestUtilities
     {
         for (const auto& port : ports)
             VirtualMidi::setRawMidiPort (port, bytesPerSecond);
+    }
+
+    /** Runs the call on a thread of its own and returns what it returned: the
+        protocol thread's calls assert that they are not made on the message
+        thread, which the tests' own thread is. */
+    template <typename Call>
+    auto offTheMessageThread (Call call)
+    {
+        decltype (call()) result {};
+        std::thread caller ([&] { result = call(); });
+        caller.join();
+        return result;
     }
 }

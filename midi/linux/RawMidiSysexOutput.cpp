@@ -1,4 +1,4 @@
-#include "midi/RawMidiSysexOutput.h"
+#include "midi/linux/RawMidiSysexOutput.h"
 
 #include <alsa/asoundlib.h>
 

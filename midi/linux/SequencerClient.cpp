@@ -1,4 +1,4 @@
-#include "midi/SequencerClient.h"
+#include "midi/linux/SequencerClient.h"
 
 #include <alsa/asoundlib.h>
 

@@ -1,4 +1,4 @@
-#include "midi/WinMmSysexOutput.h"
+#include "midi/windows/WinMmSysexOutput.h"
 #include "midi/MidiDeviceList.h"
 
 #ifndef NOMINMAX
