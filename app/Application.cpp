@@ -13,6 +13,8 @@ bool Application::moreThanOneInstanceAllowed()          { return false; }
 
 void Application::initialise (const juce::String& commandLine)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     lookAndFeel = std::make_unique<UpdaterLookAndFeel>();
     juce::LookAndFeel::setDefaultLookAndFeel (lookAndFeel.get());
 
@@ -28,6 +30,8 @@ void Application::initialise (const juce::String& commandLine)
 
 void Application::shutdown()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
    #if JUCE_WINDOWS
     repaintFallback.reset();
    #endif

@@ -12,6 +12,8 @@ namespace
 MainWindow::MainWindow (juce::String commandLine)
     : juce::DocumentWindow ({}, windowBackground, juce::DocumentWindow::closeButton, true)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     contentComp = new ContentComp (this, std::move (commandLine));
     setResizable (true, false);
     setContentOwned (contentComp, false);
@@ -34,6 +36,8 @@ juce::String MainWindow::makeTitle (const FirmwareImageClass& image)
 
 void MainWindow::closeButtonPressed()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     // The upload ends at its next message boundary, normally within one
     // message's interval; the quit goes on even if it has not by then.
     if (contentComp != nullptr && contentComp->protocol != nullptr)

@@ -22,11 +22,15 @@ struct RepaintFallback::PeerWatch  : public juce::ComponentPeer::VBlankListener
 //==============================================================================
 RepaintFallback::RepaintFallback()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     startTimer (checkIntervalMs);
 }
 
 RepaintFallback::~RepaintFallback()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     stopTimer();
 
     for (auto& watch : watches)
@@ -36,6 +40,8 @@ RepaintFallback::~RepaintFallback()
 
 void RepaintFallback::timerCallback()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     const auto nowMs = juce::Time::getMillisecondCounter();
 
     // A window that has closed took its listeners with it.

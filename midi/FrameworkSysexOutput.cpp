@@ -1,4 +1,5 @@
 #include "midi/FrameworkSysexOutput.h"
+#include "midi/ThreadChecks.h"
 #include "midi/MidiDeviceList.h"
 
 #if JUCE_LINUX
@@ -7,6 +8,8 @@
 
 std::unique_ptr<FrameworkSysexOutput> FrameworkSysexOutput::open (const juce::MidiDeviceInfo& device)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
    #if JUCE_LINUX
     auto* const sequencer = SequencerClient::getInstance();
 
@@ -59,12 +62,16 @@ FrameworkSysexOutput::~FrameworkSysexOutput()
 
 SendResult FrameworkSysexOutput::send (const juce::uint8* bytes, int numBytes)
 {
+    QUILLET_ASSERT_NOT_MESSAGE_THREAD;
+
     output->sendMessageNow (juce::MidiMessage (bytes, numBytes, 0.0));
     return { SendResult::Status::handedOver };
 }
 
 bool FrameworkSysexOutput::isPresent()
 {
+    QUILLET_ASSERT_NOT_MESSAGE_THREAD;
+
    #if JUCE_LINUX
     return ! SequencerClient::getInstance()->hasLeft (device.identifier);
    #else

@@ -1,4 +1,5 @@
 #include "midi/MidiInterfaceClass.h"
+#include "midi/ThreadChecks.h"
 #include "midi/MidiDeviceList.h"
 
 //==============================================================================
@@ -77,6 +78,8 @@ int MidiInterfaceClass::readReceivedBytes (juce::uint8* destination, juce::uint3
 
 SendResult MidiInterfaceClass::sendBytes (const juce::uint8* bytes, int numBytes)
 {
+    QUILLET_ASSERT_NOT_MESSAGE_THREAD;
+
     return output.send (bytes, numBytes);
 }
 
@@ -119,6 +122,8 @@ void MidiInterfaceClass::selectInput (int)
 
 bool MidiInterfaceClass::isOutputPresent()
 {
+    QUILLET_ASSERT_NOT_MESSAGE_THREAD;
+
     return output.isPresent();
 }
 
@@ -177,6 +182,8 @@ void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* comboBoxThatHasChanged
 
 void MidiInterfaceClass::handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message)
 {
+    QUILLET_ASSERT_NOT_MESSAGE_THREAD;
+
     const auto* data = message.getRawData();
 
     for (int i = 0; i < message.getRawDataSize(); ++i)

@@ -11,9 +11,9 @@
 
     SysexOutputFactory opens one, with the back end that suits the device.
 
-    Threads: opened and deleted on the message thread; send() and isPresent()
-    are called on the protocol thread. The owner keeps the object alive while
-    a send runs.
+    Threads: opened on the message thread; send() and isPresent() are called
+    on the protocol thread. The owner keeps the object alive while a send runs,
+    so it is deleted by whichever thread lets go of it last.
 */
 class SysexOutput
 {

@@ -22,6 +22,8 @@ bool SysexOutputFactory::isLeftBehind ([[maybe_unused]] const juce::MidiDeviceIn
 
 std::unique_ptr<SysexOutput> SysexOutputFactory::open (const juce::MidiDeviceInfo& device)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
    #if JUCE_WINDOWS
     return WinMmSysexOutput::open (device);
    #else

@@ -3,6 +3,8 @@
 
 BrenloHelpWindowClass::BrenloHelpWindowClass()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     auto* content = new BrenloHelpWindowContentComp();
 
     setResizable (true, false);

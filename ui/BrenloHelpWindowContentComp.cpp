@@ -3,6 +3,8 @@
 
 BrenloHelpWindowContentComp::BrenloHelpWindowContentComp()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     textEditor = new juce::TextEditor (juce::String(), 0);
     addAndMakeVisible (textEditor);
 
@@ -13,10 +15,14 @@ BrenloHelpWindowContentComp::BrenloHelpWindowContentComp()
 
 BrenloHelpWindowContentComp::~BrenloHelpWindowContentComp()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     deleteAllChildren();
 }
 
 void BrenloHelpWindowContentComp::resized()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     textEditor->setBounds (0, 0, getWidth(), getHeight());
 }

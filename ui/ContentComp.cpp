@@ -7,6 +7,8 @@
 //==============================================================================
 ContentComp::ContentComp (juce::DocumentWindow*, juce::String)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     helpWindow = new BrenloHelpWindowClass();
     midiInterface = new MidiInterfaceClass();
 
@@ -57,6 +59,8 @@ ContentComp::ContentComp (juce::DocumentWindow*, juce::String)
 
 ContentComp::~ContentComp()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     // The protocol's thread uses the MIDI interface and the image record, so
     // it has to be stopped (by deleting the protocol) before either goes.
     delete protocol;
@@ -75,6 +79,8 @@ ContentComp::~ContentComp()
 //==============================================================================
 void ContentComp::resized()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     auto width = getWidth();
 
     infoLabel->setBounds (10, 15, width - 20, 50);
@@ -92,6 +98,8 @@ void ContentComp::resized()
 
 void ContentComp::buttonClicked (juce::Button* button)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     if (button == updateButton)
     {
         if (midiInterface->isConnected())
@@ -133,6 +141,8 @@ void ContentComp::buttonClicked (juce::Button* button)
 
 void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     if (source == protocol)
     {
         progress = protocol->progress.load();
@@ -156,6 +166,8 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
 
 bool ContentComp::stopUpload (int timeoutMs)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     protocol->signalThreadShouldExit();
     return protocol->waitForThreadToExit (timeoutMs);
 }
@@ -173,6 +185,8 @@ juce::String ContentComp::makeInfoText (const FirmwareImageClass& image)
 //==============================================================================
 void ContentComp::updateControls()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     // From the start of an upload until its end is published, the output
     // cannot be changed under the protocol thread, and no second upload starts.
     const auto uploading = protocol->getUploadState() == ProgressClass::UploadState::uploading;

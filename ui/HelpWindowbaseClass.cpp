@@ -6,9 +6,12 @@ HelpWindowbaseClass::HelpWindowbaseClass()
                             juce::DocumentWindow::allButtons,
                             true)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
 }
 
 void HelpWindowbaseClass::closeButtonPressed()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     setVisible (false);
 }

@@ -36,12 +36,16 @@ BasicSysexProtocolClass::BasicSysexProtocolClass (InterfaceBaseClass* midiInterf
 
 BasicSysexProtocolClass::~BasicSysexProtocolClass()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     stopThread (2000);
 }
 
 //==============================================================================
 void BasicSysexProtocolClass::startProtocol()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     if (isThreadRunning())
     {
         if (getUploadState() == UploadState::uploading)
@@ -96,6 +100,8 @@ void BasicSysexProtocolClass::run()
     too much to count in 32 bits, or a copy other than the one that was built. */
 bool BasicSysexProtocolClass::checkImage()
 {
+    jassert (isProtocolThread());
+
     const auto* const imageStart = firmwareImage->streamData;
     const auto size = firmwareImage->streamSize;
 
@@ -158,6 +164,8 @@ juce::uint32 BasicSysexProtocolClass::frameNextMessage() const noexcept
 
 bool BasicSysexProtocolClass::sendAndPace (juce::uint32 messageLength)
 {
+    jassert (isProtocolThread());
+
     // The stamp of the millisecond counter is kept, but the interval is paced
     // on the steady clock, whose finer resolution makes the minimum hold in
     // real time rather than in counter ticks.
@@ -212,6 +220,8 @@ bool BasicSysexProtocolClass::sendAndPace (juce::uint32 messageLength)
 /** Ends the upload if the chosen device has left the system's list. */
 bool BasicSysexProtocolClass::checkDeviceIsPresent()
 {
+    jassert (isProtocolThread());
+
     if (midiInterface->isOutputPresent())
         return true;
 
@@ -226,6 +236,8 @@ bool BasicSysexProtocolClass::checkDeviceIsPresent()
     user needs to know, and what a write to a pulled-out device reports first. */
 void BasicSysexProtocolClass::stopOnFailedSend (const SendResult& result)
 {
+    jassert (isProtocolThread());
+
     if (result.status == SendResult::Status::failed && ! checkDeviceIsPresent())
         return;
 

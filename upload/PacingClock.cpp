@@ -1,4 +1,5 @@
 #include "upload/PacingClock.h"
+#include "midi/ThreadChecks.h"
 
 #include <algorithm>
 #include <thread>
@@ -14,6 +15,8 @@ PacingClock::TimePoint PacingClock::now()
 
 void PacingClock::waitUntil (TimePoint deadline)
 {
+    QUILLET_ASSERT_NOT_MESSAGE_THREAD;
+
    #if defined (__linux__)
     // Linux lets a sleep end up to 50 us late by default, to group wake-ups;
     // every late wake-up lengthens the upload, so the waiting thread asks for

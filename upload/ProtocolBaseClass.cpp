@@ -11,6 +11,8 @@ ProtocolBaseClass::~ProtocolBaseClass() = default;
 
 void ProtocolBaseClass::startProtocol()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     if (! isThreadRunning())
     {
         // JUCE 7 replaced the old priority scale of 0 to 10, on which the default
@@ -26,6 +28,8 @@ void ProtocolBaseClass::startProtocol()
 
 void ProtocolBaseClass::startUpload (juce::Thread::Priority threadPriority)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     setProgress (0.0);
     setUploadState (UploadState::uploading);
 

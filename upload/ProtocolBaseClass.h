@@ -41,6 +41,10 @@ protected:
         message thread. */
     void startUpload (juce::Thread::Priority threadPriority);
 
+    /** True on the protocol thread: what the functions that only it may call
+        assert. */
+    bool isProtocolThread() const noexcept      { return getThreadId() == juce::Thread::getCurrentThreadId(); }
+
     //==============================================================================
     InterfaceBaseClass* const midiInterface;
     FirmwareImageClass* const firmwareImage;

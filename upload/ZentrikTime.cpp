@@ -1,4 +1,5 @@
 #include "upload/ZentrikTime.h"
+#include "midi/ThreadChecks.h"
 
 ZentrikTime::ZentrikTime()
     : juce::Time()
@@ -28,5 +29,7 @@ ZentrikTime::FineTimeStamp ZentrikTime::getFineTimeStamp() const
 
 void ZentrikTime::waitUntilElapsed (FineTimeStamp since, juce::uint32 milliseconds) const
 {
+    QUILLET_ASSERT_NOT_MESSAGE_THREAD;
+
     PacingClock::waitUntil (since + std::chrono::milliseconds (milliseconds));
 }

@@ -1,4 +1,5 @@
 #include "midi/linux/RawMidiSysexOutput.h"
+#include "midi/ThreadChecks.h"
 
 #include <alsa/asoundlib.h>
 
@@ -14,6 +15,8 @@ namespace
 //==============================================================================
 std::unique_ptr<RawMidiSysexOutput> RawMidiSysexOutput::open (const juce::String& deviceName)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     snd_rawmidi_t* opened = nullptr;
 
     if (snd_rawmidi_open (nullptr, &opened, deviceName.toRawUTF8(), SND_RAWMIDI_NONBLOCK) < 0)
@@ -62,6 +65,8 @@ RawMidiSysexOutput::~RawMidiSysexOutput()
 //==============================================================================
 SendResult RawMidiSysexOutput::send (const juce::uint8* bytes, int numBytes)
 {
+    QUILLET_ASSERT_NOT_MESSAGE_THREAD;
+
     const auto deadline = Clock::now() + getSendBound (numBytes);
     std::optional<Clock::time_point> handedOverAt;
     auto numWritten = 0;
@@ -123,6 +128,8 @@ SendResult RawMidiSysexOutput::send (const juce::uint8* bytes, int numBytes)
 
 bool RawMidiSysexOutput::isPresent()
 {
+    QUILLET_ASSERT_NOT_MESSAGE_THREAD;
+
     snd_rawmidi_status_t* status = nullptr;
     snd_rawmidi_status_alloca (&status);
     return snd_rawmidi_status (handle, status) == 0;

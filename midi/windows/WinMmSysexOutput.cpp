@@ -1,4 +1,5 @@
 #include "midi/windows/WinMmSysexOutput.h"
+#include "midi/ThreadChecks.h"
 #include "midi/MidiDeviceList.h"
 
 #ifndef NOMINMAX
@@ -403,6 +404,8 @@ private:
 //==============================================================================
 std::unique_ptr<WinMmSysexOutput> WinMmSysexOutput::open (const juce::MidiDeviceInfo& info)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     const auto& identifier = info.identifier;
     const auto deviceId = findDeviceId (identifier);
 
@@ -471,10 +474,14 @@ WinMmSysexOutput::~WinMmSysexOutput()
 
 SendResult WinMmSysexOutput::send (const juce::uint8* bytes, int numBytes)
 {
+    QUILLET_ASSERT_NOT_MESSAGE_THREAD;
+
     return device->send (bytes, numBytes, Clock::now() + getSendBound (numBytes));
 }
 
 bool WinMmSysexOutput::isPresent()
 {
+    QUILLET_ASSERT_NOT_MESSAGE_THREAD;
+
     return MidiDeviceList::containsOutput (info);
 }

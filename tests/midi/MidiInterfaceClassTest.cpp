@@ -412,17 +412,23 @@ TEST_F (MidiInterfaceInputSide, IncomingBytesStayInsideTheRingAndAreNotReadWitho
 
     std::vector<juce::uint8> destination (512, 0x55);
 
+    // As the MIDI input thread delivers them.
+    const auto receive = [this] (const juce::MidiMessage& message)
+    {
+        return TestUtilities::offTheMessageThread ([&] { midi->handleIncomingMidiMessage (nullptr, message); return true; });
+    };
+
     for (int i = 0; i < 100; ++i)
-        midi->handleIncomingMidiMessage (nullptr, juce::MidiMessage::noteOn (1, i, (juce::uint8) 100));
+        receive (juce::MidiMessage::noteOn (1, i, (juce::uint8) 100));
 
     EXPECT_EQ (midi->readReceivedBytes (destination.data(), (juce::uint32) destination.size()), 0);
 
     const auto sysex = makeSysex (256);
-    midi->handleIncomingMidiMessage (nullptr, juce::MidiMessage (sysex.data(), (int) sysex.size()));
+    receive (juce::MidiMessage (sysex.data(), (int) sysex.size()));
     EXPECT_EQ (midi->readReceivedBytes (destination.data(), (juce::uint32) destination.size()), 0);
 
     const auto longSysex = makeSysex (4009);
-    midi->handleIncomingMidiMessage (nullptr, juce::MidiMessage (longSysex.data(), (int) longSysex.size()));
+    receive (juce::MidiMessage (longSysex.data(), (int) longSysex.size()));
     EXPECT_EQ (midi->readReceivedBytes (destination.data(), (juce::uint32) destination.size()), 0);
 
     EXPECT_EQ (std::count (destination.begin(), destination.end(), 0x55), 512);
