@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-TEST (FirmwareImageClass, EmbeddedRecordStartsAsSpecifiedForTheDevice)
+TEST (FirmwareImageClass, EmbeddedRecordNamesItsImageAndVersionUntilThePanelRenamesIt)
 {
     FirmwareImageClass record;
 
