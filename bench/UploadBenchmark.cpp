@@ -10,8 +10,9 @@
     3,064 intervals of 15 ms, CPU time at most 2 % of one core.
 
     Also the cost of the two checks an upload makes besides sending: the hash of
-    the embedded copy before the first message, and the look at the device
-    list after every message.
+    the embedded copy before the first message, and the look for the pedal
+    (before the first message, and after every message where the back end
+    cannot tell whether the pedal took it).
 */
 
 #include "upload/BasicSysexProtocolClass.h"
@@ -192,13 +193,13 @@ int main (int argc, char* argv[])
     if (hashUs.empty() || checkUs.empty())
     {
         std::printf ("upload_benchmark: %s\n", hashUs.empty() ? "the embedded image does not match its digest"
-                                                                 : "the stand-in output is not listed");
+                                                                 : "the stand-in output is not there");
         return 1;
     }
 
     std::printf ("SHA-256 of the embedded image (%d runs): median %.1f ms, max %.1f ms\n",
                  (int) hashUs.size(), percentile (hashUs, 0.5) / 1000.0, percentile (hashUs, 1.0) / 1000.0);
-    std::printf ("one look at the device list for the pedal (%d looks): median %.1f us, 99th percentile %.1f us, max %.1f us\n",
+    std::printf ("one look for the pedal (%d looks): median %.1f us, 99th percentile %.1f us, max %.1f us\n",
                  (int) checkUs.size(), percentile (checkUs, 0.5), percentile (checkUs, 0.99), percentile (checkUs, 1.0));
 
     VirtualMidi::clearEvents();

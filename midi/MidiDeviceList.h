@@ -4,14 +4,20 @@
 
 //==============================================================================
 /**
-    The system's MIDI outputs, as the framework lists them, and the one lock
-    under which the program asks the framework to list, open or close them.
+    The system's MIDI outputs, in the order and under the identifiers the
+    framework lists them with, and the one lock under which the program asks
+    the framework to list, open or close them.
+
+    On Linux the list comes from the program's own sequencer client, named as
+    the system names the ports (UTF-8): the framework reads the names byte by
+    byte, and opens and closes a client of its own for every listing, which
+    every other MIDI program hears about. Elsewhere it is the framework's.
 
     JUCE's Linux back end creates and deletes its shared sequencer client inside
-    those calls without a lock of its own, and the upload checks the pedal's
-    presence on its own thread while the window may list or open devices on the
-    message thread. None of these calls waits on a device, so the lock is only
-    ever held briefly.
+    its calls without a lock of its own, while the window may open or close
+    devices on the message thread and the upload thread may still hold one.
+    None of these calls waits on a device, so the lock is only ever held
+    briefly.
 
     Threads: any.
 */

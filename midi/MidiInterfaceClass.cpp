@@ -119,14 +119,14 @@ void MidiInterfaceClass::selectInput (int)
 
 bool MidiInterfaceClass::isOutputPresent()
 {
-    juce::MidiDeviceInfo chosen;
+    std::shared_ptr<SysexOutput> output;
 
     {
         const juce::ScopedLock sl (outputLock);
-        chosen = chosenOutput;
+        output = midiOutput;
     }
 
-    return chosen.identifier.isNotEmpty() && MidiDeviceList::containsOutput (chosen);
+    return output != nullptr && output->isPresent();
 }
 
 //==============================================================================
@@ -173,11 +173,7 @@ void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* comboBoxThatHasChanged
     else if (itemId == numOutputDevices + 1)
     {
         releaseOutput();
-
-        {
-            const juce::ScopedLock sl (outputLock);
-            chosenOutput = {};
-        }
+        chosenOutput = {};
 
         outputProblem = OutputProblem::none;
         sendChangeMessage();
@@ -255,10 +251,7 @@ void MidiInterfaceClass::refreshOutputList()
     }
 
     if (itemId == numOutputDevices + 1)
-    {
-        const juce::ScopedLock sl (outputLock);
         chosenOutput = {};
-    }
 
     outputSelector->setSelectedId (itemId, juce::dontSendNotification);
 }
@@ -272,12 +265,14 @@ void MidiInterfaceClass::openChosenOutput (int position)
     it was; the name is kept as the selector shows it, for the status line. */
 bool MidiInterfaceClass::openOutput (const juce::MidiDeviceInfo& device, const juce::String& nameShown)
 {
-    {
-        const juce::ScopedLock sl (outputLock);
-        chosenOutput = device;
-    }
-
+    chosenOutput = device;
     chosenOutputName = nameShown;
+
+    if (SysexOutput::isLeftBehind (device))
+    {
+        outputProblem = OutputProblem::leftBehind;
+        return false;
+    }
 
     if (! MidiDeviceList::containsOutput (device))
     {

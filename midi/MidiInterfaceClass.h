@@ -48,7 +48,8 @@ public:
     {
         none,
         notPresent,     ///< the device is no longer among the system's outputs
-        openFailed      ///< the device is there but could not be opened (busy, for one)
+        openFailed,     ///< the device is there but could not be opened (busy, for one)
+        leftBehind      ///< an earlier output of the device stopped responding, and its driver still holds it
     };
 
     /** Reads the outputs, builds the selector and selects "(Disconnected)";
@@ -88,9 +89,9 @@ public:
     /** Does nothing: the input side is off. Called on the message thread. */
     void selectInput (int itemId) override;
 
-    /** True while the chosen output's device is among the system's outputs, by
-        its identifier. Called on the protocol thread, as often as every few
-        messages: a listing of the system's devices. */
+    /** True while the open output's device is still there, as the output
+        tells it (its own errors, or the system's announcements): it asks
+        nothing that disturbs other programs. Called on the protocol thread. */
     bool isOutputPresent() override;
 
     //==============================================================================
@@ -158,13 +159,13 @@ private:
     juce::uint32 receiveReadIndex = 0;
 
     /** The device of the current choice; no identifier while "(Disconnected)"
-        is chosen. Written on the message thread, read by isOutputPresent(). */
+        is chosen. */
     juce::MidiDeviceInfo chosenOutput;
 
     OutputProblem outputProblem = OutputProblem::none;
     juce::String chosenOutputName;
 
-    /** Guards midiOutput and chosenOutput; held only to read or swap them. */
+    /** Guards midiOutput; held only to read or swap it. */
     juce::CriticalSection outputLock;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MidiInterfaceClass)

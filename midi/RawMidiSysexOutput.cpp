@@ -9,69 +9,9 @@
 namespace
 {
     using Clock = std::chrono::steady_clock;
-
-    /** The kernel's sequencer-to-rawmidi bridge gives every card one sequencer
-        client, and each subdevice S of the card's raw MIDI device D one port of
-        it, numbered 32 * D + S (a card has at most 8 raw MIDI devices, so each
-        gets 256 / 8 port numbers): port 33 is hw:CARD,1,1. */
-    constexpr int portsPerDevice = 256 / 8;
-
-    /** The bridge's ports forward to a physical port (a card's synthesizer
-        ports and the virtual raw MIDI cards' ports do not). */
-    constexpr unsigned int bridgePortType = SND_SEQ_PORT_TYPE_HARDWARE | SND_SEQ_PORT_TYPE_PORT;
-
-    struct SequencerCloser
-    {
-        void operator() (snd_seq_t* seq) const noexcept   { snd_seq_close (seq); }
-    };
 }
 
 //==============================================================================
-std::optional<juce::String> RawMidiSysexOutput::findDeviceBehind (const juce::String& identifier)
-{
-    // The framework names a sequencer port "CLIENT-PORT".
-    const auto clientText = identifier.upToFirstOccurrenceOf ("-", false, false);
-    const auto portText = identifier.fromFirstOccurrenceOf ("-", false, false);
-
-    if (clientText.isEmpty() || portText.isEmpty()
-        || ! clientText.containsOnly ("0123456789") || ! portText.containsOnly ("0123456789"))
-        return {};
-
-    const auto client = clientText.getIntValue();
-    const auto port = portText.getIntValue();
-
-    if (client > 255 || port > 255)
-        return {};
-
-    // A client of our own just for these questions: the framework does not
-    // share its own.
-    snd_seq_t* opened = nullptr;
-
-    if (snd_seq_open (&opened, "default", SND_SEQ_OPEN_OUTPUT, SND_SEQ_NONBLOCK) < 0)
-        return {};
-
-    const std::unique_ptr<snd_seq_t, SequencerCloser> seq (opened);
-
-    snd_seq_client_info_t* clientInfo = nullptr;
-    snd_seq_client_info_alloca (&clientInfo);
-    snd_seq_port_info_t* portInfo = nullptr;
-    snd_seq_port_info_alloca (&portInfo);
-
-    if (snd_seq_get_any_client_info (seq.get(), client, clientInfo) < 0
-        || snd_seq_client_info_get_type (clientInfo) != SND_SEQ_KERNEL_CLIENT
-        || snd_seq_client_info_get_card (clientInfo) < 0
-        || snd_seq_get_any_port_info (seq.get(), client, port, portInfo) < 0
-        || (snd_seq_port_info_get_type (portInfo) & bridgePortType) != bridgePortType)
-        return {};
-
-    return getDeviceName (snd_seq_client_info_get_card (clientInfo), port);
-}
-
-juce::String RawMidiSysexOutput::getDeviceName (int card, int port)
-{
-    return "hw:" + juce::String (card) + "," + juce::String (port / portsPerDevice) + "," + juce::String (port % portsPerDevice);
-}
-
 std::unique_ptr<RawMidiSysexOutput> RawMidiSysexOutput::open (const juce::String& deviceName)
 {
     snd_rawmidi_t* opened = nullptr;
@@ -160,7 +100,7 @@ SendResult RawMidiSysexOutput::send (const juce::uint8* bytes, int numBytes)
             const auto available = snd_rawmidi_status_get_avail (status);
 
             if (available >= bufferSize)
-                return { SendResult::Status::sent, handedOverAt };
+                return { isTakenByTheDevice (status) ? SendResult::Status::sent : SendResult::Status::failed, handedOverAt };
 
             // Ready already means at most one byte is left, so polling would
             // return at once: the last byte is a moment away, and is slept for.
@@ -179,6 +119,25 @@ SendResult RawMidiSysexOutput::send (const juce::uint8* bytes, int numBytes)
                 return { SendResult::Status::cancelled, handedOverAt };
         }
     }
+}
+
+bool RawMidiSysexOutput::isPresent()
+{
+    snd_rawmidi_status_t* status = nullptr;
+    snd_rawmidi_status_alloca (&status);
+    return snd_rawmidi_status (handle, status) == 0;
+}
+
+/** With the buffer empty, the driver may still be transferring the last
+    bytes: a USB MIDI driver's drain returns once its own transfers have
+    completed (50 ms at most), and only then has the device taken the whole
+    message. The kernel's drain first waits for the buffer to empty, for up to
+    ten seconds if the device has stopped, so it is only ever asked once it is
+    empty. A device that goes while its transfers are out ends them, and the
+    drain returns as if they had completed: the device is asked for once more. */
+bool RawMidiSysexOutput::isTakenByTheDevice (snd_rawmidi_status_t* status)
+{
+    return snd_rawmidi_drain (handle) == 0 && snd_rawmidi_status (handle, status) == 0;
 }
 
 /** Whether a wait may begin, and for how long at most: never past the

@@ -6,6 +6,7 @@
 #include <optional>
 
 struct _snd_rawmidi;
+struct _snd_rawmidi_status;
 
 //==============================================================================
 /**
@@ -28,16 +29,6 @@ struct _snd_rawmidi;
 class RawMidiSysexOutput  : public SysexOutput
 {
 public:
-    /** The raw MIDI device ("hw:CARD,DEVICE,SUBDEVICE") behind the sequencer
-        port the framework lists with this identifier; nothing for a port with
-        none behind it (a software client, a virtual port, the framework's own)
-        or when the sequencer cannot be asked. */
-    static std::optional<juce::String> findDeviceBehind (const juce::String& identifier);
-
-    /** The raw MIDI device that the kernel's bridge serves through this port
-        of a card's sequencer client. */
-    static juce::String getDeviceName (int card, int port);
-
     /** Opens the raw MIDI device for output; null when it cannot be opened
         (another program has it, or it has gone). */
     static std::unique_ptr<RawMidiSysexOutput> open (const juce::String& deviceName);
@@ -47,10 +38,14 @@ public:
     ~RawMidiSysexOutput() override;
 
     /** Writes the whole message and returns once the device has taken every
-        byte (sent, with the moment its first bytes were written), the device
-        reported an error (failed), the bound passed (timedOut) or the calling
-        thread was asked to exit (cancelled). */
+        byte, through the driver's own transfers (sent, with the moment its
+        first bytes were written), the device reported an error (failed), the
+        bound passed (timedOut) or the calling thread was asked to exit
+        (cancelled). */
     SendResult send (const juce::uint8* bytes, int numBytes) override;
+
+    /** Until the device reports that it has gone. */
+    bool isPresent() override;
 
 private:
     RawMidiSysexOutput (_snd_rawmidi* handleToUse, size_t bufferSizeToUse);
@@ -63,6 +58,7 @@ private:
         cancelled
     };
 
+    bool isTakenByTheDevice (_snd_rawmidi_status* status);
     static Wait getWaitTime (std::chrono::steady_clock::time_point deadline, int& timeoutMs);
     Wait waitUntilReady (std::chrono::steady_clock::time_point deadline);
     static Wait sleepBriefly (std::chrono::steady_clock::time_point deadline);

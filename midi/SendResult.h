@@ -11,7 +11,8 @@ struct SendResult
 {
     enum class Status
     {
-        sent,       ///< the message has left the host (or, where the back end cannot tell, the driver took it)
+        sent,       ///< the device has taken the message
+        handedOver, ///< the system took the message; whether the device did, the back end cannot tell
         notOpen,    ///< no output was open: nothing was sent
         failed,     ///< the system refused the message or reported an error while sending it
         timedOut,   ///< the device did not take the whole message within the back end's bound
@@ -32,5 +33,6 @@ struct SendResult
         own start and end. */
     std::optional<std::chrono::steady_clock::time_point> handedOverAt;
 
-    bool wasSent() const noexcept   { return status == Status::sent; }
+    /** The message went out, taken by the device or at least by the system. */
+    bool wasSent() const noexcept   { return status == Status::sent || status == Status::handedOver; }
 };

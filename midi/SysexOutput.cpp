@@ -10,6 +10,7 @@
 
 #if JUCE_LINUX
  #include "midi/RawMidiSysexOutput.h"
+ #include "midi/SequencerClient.h"
 #endif
 
 SysexOutput::~SysexOutput() = default;
@@ -26,18 +27,27 @@ std::chrono::microseconds SysexOutput::getSendBound (int numBytes) noexcept
     return std::chrono::milliseconds (1000) + std::chrono::microseconds (320) * std::max (numBytes, 0);
 }
 
+bool SysexOutput::isLeftBehind ([[maybe_unused]] const juce::MidiDeviceInfo& device)
+{
+   #if JUCE_WINDOWS
+    return WinMmSysexOutput::isLeftBehind (device);
+   #else
+    return false;
+   #endif
+}
+
 std::unique_ptr<SysexOutput> SysexOutput::open (const juce::MidiDeviceInfo& device)
 {
    #if JUCE_WINDOWS
-    return WinMmSysexOutput::open (device.identifier);
+    return WinMmSysexOutput::open (device);
    #else
     #if JUCE_LINUX
     // A hardware port goes through its raw MIDI device or not at all: through
     // the sequencer, what the device's buffer cannot take would be lost unseen.
-    if (const auto rawMidiDevice = RawMidiSysexOutput::findDeviceBehind (device.identifier))
+    if (const auto rawMidiDevice = SequencerClient::getInstance()->findRawMidiDeviceBehind (device.identifier))
         return RawMidiSysexOutput::open (*rawMidiDevice);
     #endif
 
-    return FrameworkSysexOutput::open (device.identifier);
+    return FrameworkSysexOutput::open (device);
    #endif
 }

@@ -1,4 +1,5 @@
 #include "midi/WinMmSysexOutput.h"
+#include "midi/MidiDeviceList.h"
 
 #ifndef NOMINMAX
  #define NOMINMAX
@@ -99,6 +100,20 @@ namespace
 
         return deviceIds[position];
     }
+
+    /** The identifiers of devices whose output was left behind with a message
+        out, until its thread ends. */
+    struct LeftBehind
+    {
+        juce::CriticalSection lock;
+        juce::StringArray identifiers;
+    };
+
+    LeftBehind& getLeftBehind()
+    {
+        static LeftBehind leftBehind;
+        return leftBehind;
+    }
 }
 
 //==============================================================================
@@ -180,6 +195,12 @@ public:
         {
             const juce::ScopedLock sl (lock);
             stage = Stage::ended;
+        }
+
+        {
+            auto& leftBehind = getLeftBehind();
+            const juce::ScopedLock sl (leftBehind.lock);
+            leftBehind.identifiers.removeString (identifier);
         }
 
         SetEvent (wakeOwner);
@@ -380,8 +401,9 @@ private:
 };
 
 //==============================================================================
-std::unique_ptr<WinMmSysexOutput> WinMmSysexOutput::open (const juce::String& identifier)
+std::unique_ptr<WinMmSysexOutput> WinMmSysexOutput::open (const juce::MidiDeviceInfo& info)
 {
+    const auto& identifier = info.identifier;
     const auto deviceId = findDeviceId (identifier);
 
     if (! deviceId.has_value())
@@ -396,7 +418,7 @@ std::unique_ptr<WinMmSysexOutput> WinMmSysexOutput::open (const juce::String& id
     const auto opened = opening->waitUntilOpen (openBound);
 
     if (opened == MMSYSERR_NOERROR)
-        return std::unique_ptr<WinMmSysexOutput> (new WinMmSysexOutput (std::move (opening), std::move (openingThread)));
+        return std::unique_ptr<WinMmSysexOutput> (new WinMmSysexOutput (std::move (opening), std::move (openingThread), info));
 
     if (opened.has_value())
     {
@@ -414,20 +436,45 @@ std::unique_ptr<WinMmSysexOutput> WinMmSysexOutput::open (const juce::String& id
     return {};
 }
 
-WinMmSysexOutput::WinMmSysexOutput (std::shared_ptr<Device> deviceToUse, std::thread threadToUse)
-    : device (std::move (deviceToUse)), thread (std::move (threadToUse))
+bool WinMmSysexOutput::isLeftBehind (const juce::MidiDeviceInfo& info)
+{
+    auto& leftBehind = getLeftBehind();
+    const juce::ScopedLock sl (leftBehind.lock);
+    return leftBehind.identifiers.contains (info.identifier);
+}
+
+WinMmSysexOutput::WinMmSysexOutput (std::shared_ptr<Device> deviceToUse, std::thread threadToUse, const juce::MidiDeviceInfo& infoToUse)
+    : device (std::move (deviceToUse)), thread (std::move (threadToUse)), info (infoToUse)
 {
 }
 
 WinMmSysexOutput::~WinMmSysexOutput()
 {
+    // Noted before the close, which the thread answers by ending: it takes the
+    // note away again as it ends.
+    {
+        auto& leftBehind = getLeftBehind();
+        const juce::ScopedLock sl (leftBehind.lock);
+        leftBehind.identifiers.addIfNotAlreadyThere (info.identifier);
+    }
+
     if (device->close (closeBound))
+    {
         thread.join();
+    }
     else
+    {
         thread.detach();
+        logProblem (info.identifier, "left behind with a message still out");
+    }
 }
 
 SendResult WinMmSysexOutput::send (const juce::uint8* bytes, int numBytes)
 {
     return device->send (bytes, numBytes, Clock::now() + getSendBound (numBytes));
+}
+
+bool WinMmSysexOutput::isPresent()
+{
+    return MidiDeviceList::containsOutput (info);
 }

@@ -199,6 +199,11 @@ void ContentComp::updateControls()
                                     juce::dontSendNotification);
             break;
 
+        case MidiInterfaceClass::OutputProblem::leftBehind:
+            progressLabel->setText (deviceName + " did not answer: unplug and reconnect it, then restart the updater",
+                                    juce::dontSendNotification);
+            break;
+
         case MidiInterfaceClass::OutputProblem::none:
             progressLabel->setText (uploadStatusLine, juce::dontSendNotification);
             break;

@@ -182,10 +182,12 @@ bool BasicSysexProtocolClass::sendAndPace (juce::uint32 messageLength)
     bytesSent += messageLength;
     ++messagesSent;
 
-    // After every message, while its interval runs anyway: a device that went
-    // is caught at the message it went with, and the last message is followed
-    // by a check before any final status.
-    if (! checkDeviceIsPresent())
+    // A message the device has taken is the device's, whatever becomes of the
+    // device afterwards: a pedal restarts as soon as it has the last one, and
+    // one that goes earlier fails the next send. Where the back end cannot
+    // tell, the device is looked for instead, within the interval: a device
+    // that went is caught at the message it went with.
+    if (result.status == SendResult::Status::handedOver && ! checkDeviceIsPresent())
         return false;
 
     const auto limit = getPacingLimit (messageLength, firmwareImage->fixedPacing);

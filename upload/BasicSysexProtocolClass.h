@@ -15,12 +15,16 @@
     image sent, and at the end a final status and the state the upload ended
     in.
 
-    It fails rather than reports success when a message was not handed over
-    (the interface says why) or when the device has left the system: after
-    every message, within its interval, it looks whether the chosen output is
-    still listed. The copy of the image must also match the
-    digest recorded for it. Then the upload stops at once, sends nothing more,
-    leaves the published progress where it was and says what happened.
+    A message counts as sent once the device has taken it; the status names
+    only such messages, and the upload is complete once the device has taken
+    the last one, even if it leaves at once to restart. It fails rather than
+    reports success when a message was not taken (the interface says why), or,
+    where the interface can only say that the system took the message, when
+    the device has left: after every such message, within its interval, it
+    asks whether the chosen output is still there. The copy of the image must
+    also match the digest recorded for it. Then the upload stops at once,
+    sends nothing more, leaves the published progress where it was and says
+    what happened.
 
     The upload never waits for the message thread: it only publishes, and the
     window follows what it publishes (it keeps the output selector disabled

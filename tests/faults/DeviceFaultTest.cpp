@@ -7,6 +7,8 @@
 #include "TestUtilities.h"
 #include "midi/RawMidiSysexOutput.h"
 
+#include <alsa/asoundlib.h>
+
 using namespace FaultTestSupport;
 
 namespace
@@ -105,8 +107,8 @@ TEST_F (DeviceFaults, ARefusedDeviceLeavesTheNextChoiceFreeToOpenAnother)
 // The pedal goes at some moment of the user's way: what it received, what the
 // status line says, and the state of the button and the selector after.
 // Through the sequencer, a port that goes right after a message is found gone
-// by the look at the device list that follows every message; a USB pedal
-// that goes before the next message fails the write of that message.
+// by the look for the device that follows every message; a USB pedal that
+// goes takes nothing more, and the status names only what it took.
 TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
 {
     const struct
@@ -207,6 +209,51 @@ TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
 
         window.reset();
     }
+}
+
+// A pedal restarts as soon as it has the last message: it leaves the system
+// after the upload's last send, and has the whole image.
+TEST_F (DeviceFaults, APedalThatRestartsOnceItHasTheLastMessageIsUpdated)
+{
+    openPanel ({ "Virtual Pedal" });
+    useImage (*panel, image);
+    choose (1);
+
+    VirtualMidi::unplugAfter ("Virtual Pedal", (int) image.messages.size());
+    pressUpdateAndWait();
+    MessageLoop::runFor (100);
+
+    EXPECT_TRUE (juce::MidiOutput::getAvailableDevices().isEmpty());
+    EXPECT_EQ (statusLine(), "Update progress: " + finishedStatus);
+    expectReceived ("Virtual Pedal", image.messages.size());
+}
+
+// Every MIDI program on the system hears of each sequencer client that starts
+// or ends: a whole upload starts none.
+TEST_F (DeviceFaults, AWholeUploadStartsNoSequencerClientThatOtherProgramsHearOf)
+{
+    openPanel ({ "Virtual Pedal" });
+    choose (1);
+
+    snd_seq_t* listener = nullptr;
+    ASSERT_EQ (snd_seq_open (&listener, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK), 0);
+    const auto port = snd_seq_create_simple_port (listener, "listener", SND_SEQ_PORT_CAP_WRITE, SND_SEQ_PORT_TYPE_APPLICATION);
+    ASSERT_EQ (snd_seq_connect_from (listener, port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE), 0);
+
+    expectUploadReaches ("Virtual Pedal");
+
+    int numStarted = 0, numEnded = 0;
+    snd_seq_event_t* event = nullptr;
+
+    while (snd_seq_event_input (listener, &event) >= 0)
+    {
+        numStarted += event->type == SND_SEQ_EVENT_CLIENT_START ? 1 : 0;
+        numEnded += event->type == SND_SEQ_EVENT_CLIENT_EXIT ? 1 : 0;
+    }
+
+    EXPECT_EQ (numStarted, 0);
+    EXPECT_EQ (numEnded, 0);
+    snd_seq_close (listener);
 }
 
 TEST_F (DeviceFaults, APedalBackAtANewAddressIsChosenAgainAndGetsTheWholeImage)

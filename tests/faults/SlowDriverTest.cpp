@@ -1,5 +1,5 @@
-// A driver whose send blocks longer than the pacing interval, and a USB pedal
-// slower than the upload, under the real panel, MIDI interface and upload.
+// Sends that last longer than the pacing interval, and a USB pedal slower than
+// the upload, under the real panel, MIDI interface and upload.
 
 #include "FaultTestSupport.h"
 
@@ -16,15 +16,15 @@ namespace
 
 TEST_F (SlowDriver, ASendLongerThanTheIntervalIsFollowedAtOnceAndLosesNothing)
 {
-    openPanel ({ "Virtual Pedal" }, {}, PortKind::sequencerOnly);
+    // 50-byte messages to a pedal that takes 2,000 bytes a second: each send
+    // lasts 25 ms, beyond the 15 ms interval.
+    openPanel ({ "Virtual Pedal" });
+    TestUtilities::makeUsbPedals ({ "Virtual Pedal" }, 2'000);
     choose (1);
     ASSERT_TRUE (panel->updateButton->isEnabled());
 
-    // 50-byte messages at 0.5 ms a byte: each send blocks for 25 ms, beyond the
-    // 15 ms interval.
     const TestImage image (std::vector<int> (30, 50));
     useImage (*panel, image);
-    VirtualMidi::setSendDelayPerByte (std::chrono::microseconds (500));
 
     ASSERT_TRUE (uploadToTheEnd (10000));
     ASSERT_TRUE (waitForStatus (finishedStatus));
@@ -36,7 +36,7 @@ TEST_F (SlowDriver, ASendLongerThanTheIntervalIsFollowedAtOnceAndLosesNothing)
     {
         EXPECT_EQ (events[i].port, "Virtual Pedal");
         EXPECT_EQ (events[i].bytes, image.messages[i]) << "message " << i;
-        EXPECT_GE (events[i].endTimeNs - events[i].timeNs, 25 * msNs) << "message " << i << " was not held by the driver";
+        EXPECT_GE (events[i].endTimeNs - events[i].timeNs, 25 * msNs) << "message " << i << " was not held by the pedal";
     }
 
     // Waiting out the interval after such a send would leave 15 ms between the

@@ -1,6 +1,6 @@
 #include "MidiInterfaceFixture.h"
 #include "midi/MidiDeviceList.h"
-#include "midi/RawMidiSysexOutput.h"
+#include "midi/SequencerClient.h"
 
 #include <algorithm>
 #include <chrono>
@@ -102,6 +102,23 @@ TEST_F (MidiInterfaceStartUp, NumbersDuplicateNamesLikeTheFrameworkList)
     EXPECT_EQ (selector->getItemText (1), "Pedal (1)");
     EXPECT_EQ (selector->getItemText (2), "Synth");
     EXPECT_EQ (selector->getItemText (3), "pedal (2)");
+}
+
+// A USB device's product string is UTF-8, and so are the names the system
+// gives its ports; the device opens under the identifier it is listed with.
+TEST_F (MidiInterfaceStartUp, NamesTheOutputsAsTheSystemGivesThem)
+{
+    const std::string name = "P\xc3\xa9""dale \xe2\x9c\x93 \xe3\x83\x9a\xe3\x83\x80\xe3\x83\xab";
+    TestUtilities::makeUsbPedals ({ name });
+    start ({ name });
+
+    const auto shown = juce::String::fromUTF8 (name.c_str());
+    EXPECT_EQ (shown.length(), 12);
+    EXPECT_EQ (selector->getItemText (1), shown);
+
+    choose (1);
+    EXPECT_TRUE (midi->isConnected());
+    EXPECT_EQ (midi->getChosenOutputName(), shown);
 }
 
 TEST_F (MidiInterfaceStartUp, SelectorAndLabelLookAsDesigned)
@@ -308,24 +325,19 @@ TEST_F (MidiInterfaceSending, DeliversALargeSysexWholeAndUnchanged)
     EXPECT_EQ (message, copy);
 }
 
-TEST_F (MidiInterfaceSending, ReturnsOnlyWhenTheDriverHasTakenTheMessage)
+// The framework opens an output to a busy port although the system refused
+// its connection; such an output would send into nothing.
+TEST_F (MidiInterfaceSending, AProgramsPortWhoseConnectionIsRefusedIsNotOpen)
 {
+    VirtualMidi::setOpenRefused ("A", true);
     start ({ "A" });
+
+    ASSERT_NE (juce::MidiOutput::openDevice (MidiDeviceList::getOutputs()[0].identifier), nullptr);
+    ASSERT_EQ (VirtualMidi::getNumOpenConnections(), 0);
+
     choose (1);
-    ASSERT_TRUE (midi->isConnected());
-
-    VirtualMidi::setSendDelayPerByte (std::chrono::microseconds (20));
-    const auto message = makeSysex (1000);
-
-    const auto before = monotonicNs();
-    midi->sendBytes (message.data(), (int) message.size());
-    const auto after = monotonicNs();
-
-    const auto events = VirtualMidi::getEvents();
-    ASSERT_EQ (events.size(), 1u);
-    EXPECT_GE (events[0].timeNs, before);
-    EXPECT_LE (events[0].endTimeNs, after);
-    EXPECT_GE (after - before, 20'000'000);
+    EXPECT_FALSE (midi->isConnected());
+    EXPECT_EQ (midi->getOutputProblem(), MidiInterfaceClass::OutputProblem::openFailed);
 }
 
 // A USB device is written through the raw MIDI device behind its port: a
@@ -338,8 +350,9 @@ TEST_F (MidiInterfaceSending, AUsbDeviceTakesAMessageLongerThanItsBufferWholeBef
 
     const auto outputs = MidiDeviceList::getOutputs();
     ASSERT_EQ (outputs.size(), 2);
-    EXPECT_EQ (RawMidiSysexOutput::findDeviceBehind (outputs[0].identifier), std::nullopt);
-    EXPECT_EQ (RawMidiSysexOutput::findDeviceBehind (outputs[1].identifier), std::optional<juce::String> ("hw:0,0,0"));
+    auto* sequencer = SequencerClient::getInstance();
+    EXPECT_EQ (sequencer->findRawMidiDeviceBehind (outputs[0].identifier), std::nullopt);
+    EXPECT_EQ (sequencer->findRawMidiDeviceBehind (outputs[1].identifier), std::optional<juce::String> ("hw:0,0,0"));
 
     choose (2);
     ASSERT_TRUE (midi->isConnected());
@@ -362,12 +375,12 @@ TEST_F (MidiInterfaceSending, AUsbDeviceTakesAMessageLongerThanItsBufferWholeBef
     EXPECT_LT (handedOverNs, events[0].endTimeNs);
 }
 
-TEST (RawMidiSysexOutput, NamesTheDeviceBehindAPortAsTheKernelsBridgeNumbersItsPorts)
+TEST (SequencerClient, NamesTheDeviceBehindAPortAsTheKernelsBridgeNumbersItsPorts)
 {
-    EXPECT_EQ (RawMidiSysexOutput::getDeviceName (0, 0), "hw:0,0,0");
-    EXPECT_EQ (RawMidiSysexOutput::getDeviceName (2, 31), "hw:2,0,31");
-    EXPECT_EQ (RawMidiSysexOutput::getDeviceName (1, 33), "hw:1,1,1");
-    EXPECT_EQ (RawMidiSysexOutput::getDeviceName (3, 255), "hw:3,7,31");
+    EXPECT_EQ (SequencerClient::getRawMidiDeviceName (0, 0), "hw:0,0,0");
+    EXPECT_EQ (SequencerClient::getRawMidiDeviceName (2, 31), "hw:2,0,31");
+    EXPECT_EQ (SequencerClient::getRawMidiDeviceName (1, 33), "hw:1,1,1");
+    EXPECT_EQ (SequencerClient::getRawMidiDeviceName (3, 255), "hw:3,7,31");
 }
 
 //==============================================================================

@@ -14,10 +14,10 @@ using MidiInterfaceThreads = MidiInterfaceFixture;
 // sanitizers as well: the send must never use a deleted output.
 TEST_F (MidiInterfaceThreads, SendingWhileTheOutputIsReplacedOrClosed)
 {
+    // USB devices, whose sends last until the device has taken the message,
+    // so that many choices land while a send is running.
+    TestUtilities::makeUsbPedals ({ "A", "B" }, 1'000'000);
     start ({ "A", "B" });
-
-    // Slow sends, so that many choices land while a send is running.
-    VirtualMidi::setSendDelayPerByte (std::chrono::microseconds (1));
 
     const auto message = makeSysex (300);
     std::atomic<bool> stop { false };
@@ -76,13 +76,12 @@ namespace
 class MidiInterfaceSwitching  : public MidiInterfaceFixture
 {
 protected:
-    /** Starts a send of about 200 ms on another thread and makes the choice 40 ms
-        into it. */
+    /** Starts a send of 200 ms to a USB device (1,000 bytes at 5,000 a second)
+        on another thread and makes the choice 40 ms into it. */
     SwitchDuringSend switchDuringSend (const std::function<void()>& makeChoice)
     {
         const auto message = makeSysex (1000);
         VirtualMidi::clearEvents();
-        VirtualMidi::setSendDelayPerByte (std::chrono::microseconds (200));
 
         SwitchDuringSend result;
         std::atomic<bool> sending { false };
@@ -103,7 +102,6 @@ protected:
         result.choiceEndNs = monotonicNs();
 
         sender.join();
-        VirtualMidi::setSendDelayPerByte (std::chrono::nanoseconds (0));
 
         const auto events = VirtualMidi::getEvents();
 
@@ -122,6 +120,7 @@ protected:
 // as soon as the send has returned.
 TEST_F (MidiInterfaceSwitching, AChoiceDoesNotWaitForTheRunningSendWhichEndsOnItsOwnOutput)
 {
+    TestUtilities::makeUsbPedals ({ "A", "B", "C" }, 5'000);
     start ({ "A", "B", "C" });
     choose (2);
     ASSERT_TRUE (midi->isConnected());

@@ -293,18 +293,22 @@ TEST_F (VirtualMidiServiceTest, DecoderUsesRunningStatusUntilReset)
 }
 
 //==============================================================================
-TEST_F (VirtualMidiServiceTest, RefusedPortCannotBeOpenedOthersCan)
+// As with the kernel: a busy port is listed and JUCE opens it, but the
+// connection is refused, so its sends reach no one, and nothing says so.
+TEST_F (VirtualMidiServiceTest, ARefusedPortIsListedAndOpenedButNotConnected)
 {
     VirtualMidi::setOutputPorts ({ "A", "B" });
     VirtualMidi::setOpenRefused ("B", true);
 
-    EXPECT_EQ (listedNames(), (std::vector<std::string> { "A", "B" }));   // still listed
-    EXPECT_EQ (openByName ("B"), nullptr);
-    EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 0);
+    EXPECT_EQ (listedNames(), (std::vector<std::string> { "A", "B" }));
 
-    auto a = openByName ("A");
-    EXPECT_NE (a, nullptr);
-    a.reset();
+    {
+        auto b = openByName ("B");
+        ASSERT_NE (b, nullptr);
+        EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 0);
+        send (*b, makeSysex (9));
+        EXPECT_TRUE (VirtualMidi::getEvents().empty());
+    }
 
     VirtualMidi::setOpenRefused ("B", false);
     auto b = openByName ("B");
@@ -312,25 +316,23 @@ TEST_F (VirtualMidiServiceTest, RefusedPortCannotBeOpenedOthersCan)
     EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 1);
 }
 
-TEST_F (VirtualMidiServiceTest, PerByteDelayBlocksTheSender)
+// JUCE's client does not block: a send returns at once, and what a stuck port
+// cannot take is lost without an error.
+TEST_F (VirtualMidiServiceTest, SequencerSendsNeverBlockAndAStuckPortLosesWhatFollows)
 {
     VirtualMidi::setOutputPorts ({ "A" });
+    VirtualMidi::setStuckAfter ("A", 1);
     auto output = openByName ("A");
     ASSERT_NE (output, nullptr);
 
-    constexpr std::int64_t delayNs = 20'000;
-    VirtualMidi::setSendDelayPerByte (std::chrono::nanoseconds (delayNs));
-
-    const auto block = makeSysex (4009);
     const auto before = nowNs();
-    send (*output, block);
-    const auto elapsed = nowNs() - before;
 
-    EXPECT_GE (elapsed, delayNs * 4009);
+    for (int i = 0; i < 3; ++i)
+        send (*output, makeSysex (4009, i));
 
-    const auto events = VirtualMidi::getEvents();
-    ASSERT_EQ (events.size(), 1u);
-    EXPECT_GE (events[0].endTimeNs - events[0].timeNs, delayNs * 4009);
+    EXPECT_LT (nowNs() - before, 1'000'000'000);
+    EXPECT_EQ (VirtualMidi::getEvents().size(), 1u);
+    EXPECT_EQ (VirtualMidi::getNumLostEvents ("A"), 2);
 }
 
 TEST_F (VirtualMidiServiceTest, EventsCarryMonotonicStartAndEndTimes)
@@ -338,7 +340,6 @@ TEST_F (VirtualMidiServiceTest, EventsCarryMonotonicStartAndEndTimes)
     VirtualMidi::setOutputPorts ({ "A" });
     auto output = openByName ("A");
     ASSERT_NE (output, nullptr);
-    VirtualMidi::setSendDelayPerByte (std::chrono::microseconds (100));
 
     const auto before = nowNs();
 
@@ -355,7 +356,7 @@ TEST_F (VirtualMidiServiceTest, EventsCarryMonotonicStartAndEndTimes)
     for (std::size_t i = 0; i < events.size(); ++i)
     {
         EXPECT_GE (events[i].timeNs, before);
-        EXPECT_GE (events[i].endTimeNs - events[i].timeNs, 50 * 100'000);
+        EXPECT_GE (events[i].endTimeNs, events[i].timeNs);
         EXPECT_LE (events[i].endTimeNs, after);
 
         if (i > 0)
@@ -411,7 +412,7 @@ TEST_F (VirtualMidiServiceTest, RawMidiOutputBuffers4096BytesAndDrainsThemAtTheP
     EXPECT_EQ (snd_rawmidi_open (nullptr, &rawMidi, "hw:0,0,0", SND_RAWMIDI_NONBLOCK), -EBUSY);
 }
 
-TEST_F (VirtualMidiServiceTest, ResetForgetsPortsRefusalsDelayAndEvents)
+TEST_F (VirtualMidiServiceTest, ResetForgetsPortsRefusalsStuckPortsAndEvents)
 {
     VirtualMidi::setOutputPorts ({ "A", "B" });
 
@@ -422,7 +423,7 @@ TEST_F (VirtualMidiServiceTest, ResetForgetsPortsRefusalsDelayAndEvents)
     }
 
     VirtualMidi::setOpenRefused ("A", true);
-    VirtualMidi::setSendDelayPerByte (std::chrono::milliseconds (1));
+    VirtualMidi::setStuckAfter ("A", 0);
     ASSERT_EQ (VirtualMidi::getEvents().size(), 1u);
 
     VirtualMidi::reset();
@@ -432,12 +433,11 @@ TEST_F (VirtualMidiServiceTest, ResetForgetsPortsRefusalsDelayAndEvents)
 
     VirtualMidi::setOutputPorts ({ "A" });
     auto output = openByName ("A");
-    ASSERT_NE (output, nullptr);   // no longer refused
+    ASSERT_NE (output, nullptr);
+    EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 1);   // no longer refused
 
-    const auto before = nowNs();
     send (*output, makeSysex (2000));
-    EXPECT_LT (nowNs() - before, 1'000'000'000);   // with the old delay it would take 2 s
-    EXPECT_EQ (VirtualMidi::getEvents().size(), 1u);
+    EXPECT_EQ (VirtualMidi::getEvents().size(), 1u);   // no longer stuck
 }
 
 TEST_F (VirtualMidiServiceTest, SendingOnOneThreadWhileAnotherOpensAndCloses)
@@ -480,29 +480,26 @@ TEST_F (VirtualMidiServiceTest, SendingOnOneThreadWhileAnotherOpensAndCloses)
 }
 
 //==============================================================================
-TEST_F (VirtualMidiServiceTest, EnvironmentSetsPortsRefusalDelayAndCapture)
+TEST_F (VirtualMidiServiceTest, EnvironmentSetsPortsRefusalAndCapture)
 {
     const juce::TemporaryFile capture (".vmidicap");
     const auto capturePath = capture.getFile().getFullPathName().toStdString();
 
     setenv ("VIRTUAL_MIDI_PORTS", "Virtual Pedal; Busy Synth ;;Third", 1);
     setenv ("VIRTUAL_MIDI_REFUSE", "Busy Synth", 1);
-    setenv ("VIRTUAL_MIDI_DELAY_NS_PER_BYTE", "2000", 1);
     setenv ("VIRTUAL_MIDI_CAPTURE", capturePath.c_str(), 1);
     VirtualMidi::configureFromEnvironment();
 
-    for (const auto* name : { "VIRTUAL_MIDI_PORTS", "VIRTUAL_MIDI_REFUSE", "VIRTUAL_MIDI_DELAY_NS_PER_BYTE", "VIRTUAL_MIDI_CAPTURE" })
+    for (const auto* name : { "VIRTUAL_MIDI_PORTS", "VIRTUAL_MIDI_REFUSE", "VIRTUAL_MIDI_CAPTURE" })
         unsetenv (name);
 
     EXPECT_EQ (listedNames(), (std::vector<std::string> { "Virtual Pedal", "Busy Synth", "Third" }));
-    EXPECT_EQ (openByName ("Busy Synth"), nullptr);
+    EXPECT_NE (openByName ("Busy Synth"), nullptr);
+    EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 0);
 
     auto output = openByName ("Virtual Pedal");
     ASSERT_NE (output, nullptr);
-
-    const auto before = nowNs();
     send (*output, makeSysex (4009));
-    EXPECT_GE (nowNs() - before, 2000 * 4009);
 
     // Written as it arrived: the record is in the file while the capture is still open.
     std::ifstream file (capturePath, std::ios::binary);

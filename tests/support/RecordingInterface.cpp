@@ -24,6 +24,10 @@ SendResult RecordingInterface::sendBytes (const juce::uint8* bytes, int numBytes
     if (firstFailingSend >= 0 && index >= firstFailingSend)
         return { failureStatus };
 
+    // A device that has gone takes nothing more, and its back end says so.
+    if (! present)
+        return { SendResult::Status::failed };
+
     if (handOverDelay.count() > 0 && index % 2 == 0)
         std::this_thread::sleep_for (handOverDelay);
 
@@ -37,7 +41,7 @@ SendResult RecordingInterface::sendBytes (const juce::uint8* bytes, int numBytes
 
     message.sendEnd = Clock::now();
 
-    SendResult result;
+    SendResult result (confirmsDelivery ? SendResult::Status::sent : SendResult::Status::handedOver);
 
     if (reportsHandOver)
         result.handedOverAt = message.sendStart;
@@ -55,7 +59,6 @@ void RecordingInterface::selectInput (int)        {}
 
 bool RecordingInterface::isOutputPresent()
 {
-    ++numPresenceChecks;
     return present;
 }
 
@@ -94,15 +97,16 @@ void RecordingInterface::failSendsFrom (int messageIndex, SendResult::Status sta
     failureStatus = status;
 }
 
+void RecordingInterface::setConfirmsDelivery (bool shouldConfirm)
+{
+    confirmsDelivery = shouldConfirm;
+}
+
 void RecordingInterface::setPresent (bool isPresent)
 {
     present = isPresent;
 }
 
-int RecordingInterface::getNumPresenceChecks() const
-{
-    return numPresenceChecks;
-}
 
 std::vector<RecordingInterface::Message> RecordingInterface::getMessages() const
 {

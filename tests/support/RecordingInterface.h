@@ -15,7 +15,10 @@
     same ordered log as the sends.
 
     It can stand in for a slow driver: each send then blocks for a set time.
-    It can fail sends from a given message on, and report its device gone.
+    It can fail sends from a given message on, and report its device gone,
+    after which every send fails, as it does on a device that has left. Its
+    sends report that the device took the message, or, as a back end that
+    cannot tell, only that the system did.
     It can also hold sends up before they take the message, as when the
     sending thread is preempted inside the send: the send's start is then
     stamped after the hold-up, where a driver would see it.
@@ -23,8 +26,8 @@
     Threads: sendBytes() and isOutputPresent() on whichever thread sends (the
     protocol thread); setEnabled() on the message thread; the getters and
     setPresent() on any thread. setSendDuration(), setHandOverDelay(),
-    setSendCallback(), setReportsHandOver() and failSendsFrom() before the
-    sending starts.
+    setSendCallback(), setReportsHandOver(), setConfirmsDelivery() and
+    failSendsFrom() before the sending starts.
 */
 class RecordingInterface  : public InterfaceBaseClass
 {
@@ -81,10 +84,12 @@ public:
         end with this status, sending nothing. */
     void failSendsFrom (int messageIndex, SendResult::Status status);
 
+    /** Whether sends report the device took the message (true at first) or
+        only that the system did. */
+    void setConfirmsDelivery (bool shouldConfirm);
+
     /** What isOutputPresent() answers from now on; true at first. */
     void setPresent (bool isPresent);
-
-    int getNumPresenceChecks() const;
 
     std::vector<Message> getMessages() const;
     int getNumMessages() const;
@@ -99,10 +104,10 @@ private:
     std::chrono::microseconds handOverDelay { 0 };
     std::function<void (int)> sendCallback;
     bool reportsHandOver = false;
+    bool confirmsDelivery = true;
     int firstFailingSend = -1;
     SendResult::Status failureStatus = SendResult::Status::failed;
     std::atomic<bool> present { true };
-    std::atomic<int> numPresenceChecks { 0 };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RecordingInterface)
 };

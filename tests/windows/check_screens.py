@@ -20,6 +20,12 @@ during an upload, once it had taken MESSAGES messages: the status line says so
 with that count, update is red (no output is open) and the bar stayed where the
 upload stopped.
 
+    check_screens.py PANEL_X PANEL_Y --left-behind SCREENSHOT.png
+
+From a screenshot after the pedal was chosen again while the stuck driver of
+an earlier upload still holds it: the status line says to unplug it and
+restart the updater, and update is red.
+
     check_screens.py PANEL_X PANEL_Y --finished SCREENSHOT.png
 
 Only tells, by its exit status, whether the screenshot shows the end of a whole
@@ -77,6 +83,7 @@ STOPPED_TEXTS = {
     "--disconnected": "Update progress: Pedal disconnected after message {:,} of 3,065: not updated, see Help",
     "--stuck": "Update progress: Pedal stopped responding after message {:,} of 3,065: not updated, see Help",
 }
+LEFT_BEHIND_TEXT = "Virtual Pedal - Virtual Pedal did not answer: unplug and reconnect it, then restart the updater"
 # OCR may misread a letter or two; another status line differs far more.
 TEXT_SIMILARITY = 0.9
 
@@ -233,6 +240,14 @@ def check_stopped(expected_text, messages, screen, checks):
     checks.expect("update red and disabled: no output is open", near(colour, UPDATE_RED), f"{colour}, expected {UPDATE_RED}")
 
 
+def check_left_behind(screen, checks):
+    text = screen.text(STATUS_LINE)
+    checks.expect(f"the status line shows \"{LEFT_BEHIND_TEXT}\"", shows(text, LEFT_BEHIND_TEXT), repr(text))
+
+    colour = screen.colour(button_strip(UPDATE_BUTTON))
+    checks.expect("update red and disabled: no output is open", near(colour, UPDATE_RED), f"{colour}, expected {UPDATE_RED}")
+
+
 def main(argv):
     if len(argv) < 4:
         raise SystemExit(__doc__)
@@ -258,6 +273,8 @@ def main(argv):
         check_complete(Screen(args[0], panel_x, panel_y), checks)
     elif mode == "--not-opened" and len(args) == 2:
         check_not_opened(args[0], Screen(args[1], panel_x, panel_y), checks)
+    elif mode == "--left-behind" and len(args) == 1:
+        check_left_behind(Screen(args[0], panel_x, panel_y), checks)
     elif mode in STOPPED_TEXTS and len(args) == 2:
         check_stopped(STOPPED_TEXTS[mode], int(args[0]), Screen(args[1], panel_x, panel_y), checks)
     elif not mode.startswith("--") and len(args) == 2:

@@ -69,6 +69,12 @@ ssize_t snd_rawmidi_write (snd_rawmidi_t* rmidi, const void* buffer, size_t size
     return service().writeRawMidi (rmidi->output, static_cast<const std::uint8_t*> (buffer), size);
 }
 
+int snd_rawmidi_drain (snd_rawmidi_t* rmidi)
+{
+    VIRTUAL_MIDI_ASSERT (rmidi != nullptr);
+    return service().drainRawMidi (rmidi->output);
+}
+
 int snd_rawmidi_drop (snd_rawmidi_t* rmidi)
 {
     VIRTUAL_MIDI_ASSERT (rmidi != nullptr);
@@ -108,28 +114,28 @@ size_t snd_rawmidi_params_sizeof()
 int snd_rawmidi_params_current (snd_rawmidi_t* rmidi, snd_rawmidi_params_t* params)
 {
     VIRTUAL_MIDI_ASSERT (rmidi != nullptr && params != nullptr);
-    params->bufferSize = RawMidiBuffer::size;
-    return service().getRawMidiAvailMin (rmidi->output, params->availMin);
+    params->buffer_size = RawMidiBuffer::size;
+    return service().getRawMidiAvailMin (rmidi->output, params->avail_min);
 }
 
 size_t snd_rawmidi_params_get_buffer_size (const snd_rawmidi_params_t* params)
 {
     VIRTUAL_MIDI_ASSERT (params != nullptr);
-    return params->bufferSize;
+    return params->buffer_size;
 }
 
 int snd_rawmidi_params_set_avail_min (snd_rawmidi_t* rmidi, snd_rawmidi_params_t* params, size_t val)
 {
     VIRTUAL_MIDI_ASSERT (rmidi != nullptr && params != nullptr);
-    VIRTUAL_MIDI_ASSERT (val < params->bufferSize);
-    params->availMin = val;
+    VIRTUAL_MIDI_ASSERT (val < params->buffer_size);
+    params->avail_min = val;
     return 0;
 }
 
 int snd_rawmidi_params (snd_rawmidi_t* rmidi, snd_rawmidi_params_t* params)
 {
     VIRTUAL_MIDI_ASSERT (rmidi != nullptr && params != nullptr);
-    return service().setRawMidiParams (rmidi->output, params->bufferSize, params->availMin);
+    return service().setRawMidiParams (rmidi->output, params->buffer_size, params->avail_min);
 }
 
 //==============================================================================

@@ -9,6 +9,7 @@
 // `nm -D --undefined-only /usr/lib/x86_64-linux-gnu/wine/x86_64-unix/winealsa.so | grep -E ' snd_(seq|midi)'`
 // with `nm -D --defined-only libvirtual-midi.so`.
 
+#include "LibraryAssert.h"
 #include "SequencerTypes.h"
 #include "VirtualMidiService.h"
 
@@ -20,27 +21,32 @@ extern "C"
 //==============================================================================
 void snd_seq_client_info_set_client (snd_seq_client_info_t* info, int client)
 {
+    VIRTUAL_MIDI_ASSERT (info != nullptr);
     info->client = client;
 }
 
 snd_seq_client_type_t snd_seq_client_info_get_type (const snd_seq_client_info_t* info)
 {
+    VIRTUAL_MIDI_ASSERT (info != nullptr);
     return info->type;
 }
 
 const char* snd_seq_client_info_get_name (snd_seq_client_info_t* info)
 {
+    VIRTUAL_MIDI_ASSERT (info != nullptr);
     return info->name;
 }
 
 //==============================================================================
 const snd_seq_addr_t* snd_seq_port_info_get_addr (const snd_seq_port_info_t* info)
 {
+    VIRTUAL_MIDI_ASSERT (info != nullptr);
     return &info->addr;
 }
 
 unsigned int snd_seq_port_info_get_type (const snd_seq_port_info_t* info)
 {
+    VIRTUAL_MIDI_ASSERT (info != nullptr);
     return info->type;
 }
 

@@ -70,6 +70,14 @@ std::int64_t RawMidiBuffer::getTimeAvailable (std::size_t numBytes, std::int64_t
     return getDrainTime (numWritten + std::min (numBytes, size) - size);
 }
 
+std::int64_t RawMidiBuffer::getTimeTaken() const
+{
+    if (numWritten > takeLimit)
+        return never;
+
+    return getDrainTime (numWritten);
+}
+
 //==============================================================================
 std::size_t RawMidiBuffer::write (const std::uint8_t* bytes, std::size_t numBytes, std::int64_t nowNs)
 {
@@ -139,17 +147,21 @@ void RawMidiBuffer::appendByte (std::uint8_t byte, std::int64_t nowNs)
 }
 
 //==============================================================================
-void RawMidiBuffer::takeReceived (std::int64_t nowNs, const std::function<bool (const Message&)>& received)
+void RawMidiBuffer::takeReceived (std::int64_t nowNs, const std::function<Then (const Message&)>& received)
 {
     while (! pending.empty() && pending.front().complete
-           && pending.front().getEndOffset() <= getDrainedOffset (nowNs))
+           && pending.front().getEndOffset() <= std::min (getDrainedOffset (nowNs), takeLimit))
     {
         const auto endOffset = pending.front().getEndOffset();
         const auto message = std::move (pending.front().message);
         pending.pop_front();
 
-        if (received (message))
-            drainLimit = std::min (drainLimit, endOffset);
+        switch (received (message))
+        {
+            case Then::carryOn:       break;
+            case Then::stopTaking:    takeLimit = std::min (takeLimit, endOffset); break;
+            case Then::stopDraining:  drainLimit = std::min (drainLimit, endOffset); break;
+        }
     }
 }
 
@@ -160,21 +172,34 @@ void RawMidiBuffer::stopDraining (std::int64_t nowNs)
 
 std::vector<RawMidiBuffer::Message> RawMidiBuffer::discard (std::int64_t nowNs)
 {
-    std::vector<Message> begun;
+    std::vector<Message> reached;
     const auto drained = getDrainedOffset (nowNs);
+    const auto taken = std::min (drained, takeLimit);
 
-    if (! pending.empty() && pending.front().startOffset < drained)
+    for (auto& next : pending)
     {
-        auto& front = pending.front();
-        auto message = std::move (front.message);
-        message.bytes.resize ((std::size_t) std::min<std::uint64_t> (drained - front.startOffset, message.bytes.size()));
-        message.endNs = drained > busyStartOffset ? getDrainTime (drained) : busyStartNs;
-        begun.push_back (std::move (message));
+        if (next.startOffset >= taken)
+            break;
+
+        const auto endOffset = next.getEndOffset();
+        auto message = std::move (next.message);
+
+        if (next.complete && endOffset <= taken)
+        {
+            reached.push_back (std::move (message));
+            continue;
+        }
+
+        message.bytes.resize (std::min (message.bytes.size(), (std::size_t) (taken - next.startOffset)));
+        message.endNs = taken > busyStartOffset ? getDrainTime (taken) : busyStartNs;
+        message.cutShort = true;
+        reached.push_back (std::move (message));
+        break;
     }
 
     pending.clear();
     numWritten = drained;
     busyStartOffset = drained;
     busyStartNs = nowNs;
-    return begun;
+    return reached;
 }

@@ -11,11 +11,14 @@
     The output buffer of one open raw MIDI device of the stand-in service, and
     the device behind it, which takes the bytes from it at a fixed rate from
     the moment they are in it: 4,096 bytes, the size the kernel gives a raw
-    MIDI output unless a program asks for another.
+    MIDI output unless a program asks for another. A device may stop taking
+    bytes while the driver still empties the buffer into its transfers, which
+    then never arrive.
 
     What is written is split into MIDI messages (a SysEx message from 0xF0 to
     0xF7, others by their length; a status byte cuts short a message it
-    interrupts). A message counts as received once its last byte has drained.
+    interrupts). A message counts as received once the device has its last
+    byte.
 
     Times are CLOCK_MONOTONIC nanoseconds, passed in by the caller. Not
     thread-safe: the service calls it under its lock.
@@ -31,7 +34,8 @@ public:
     {
         std::vector<std::uint8_t> bytes;
         std::int64_t startNs = 0;     ///< when its first byte was written
-        std::int64_t endNs = 0;       ///< when its last byte drained
+        std::int64_t endNs = 0;       ///< when the device had its last byte
+        bool cutShort = false;        ///< the device has only this much of it
     };
 
     explicit RawMidiBuffer (std::int64_t bytesPerSecond);
@@ -43,20 +47,31 @@ public:
         already are, never if the device has stopped before. */
     std::int64_t getTimeAvailable (std::size_t numBytes, std::int64_t nowNs) const;
 
+    /** The moment at which the device will have every byte written so far:
+        never if it stops before. */
+    std::int64_t getTimeTaken() const;
+
     /** Puts as many of the bytes as are free into the buffer; returns how many. */
     std::size_t write (const std::uint8_t* bytes, std::size_t numBytes, std::int64_t nowNs);
 
-    /** Hands over, in order, each message whose last byte has drained by this
-        moment. When the callback returns true, the device takes no byte after
-        that message. */
-    void takeReceived (std::int64_t nowNs, const std::function<bool (const Message&)>& received);
+    /** What the device does after a message it has taken. */
+    enum class Then
+    {
+        carryOn,
+        stopTaking,     ///< it takes no byte more, though the driver still empties the buffer into its transfers
+        stopDraining    ///< no byte leaves the buffer any more
+    };
+
+    /** Hands over, in order, each message the device has whole by this
+        moment, and does after it what the callback says. */
+    void takeReceived (std::int64_t nowNs, const std::function<Then (const Message&)>& received);
 
     /** The device takes no more bytes from this moment on. */
     void stopDraining (std::int64_t nowNs);
 
     /** Empties the buffer of what has not drained by this moment (call
-        takeReceived() first). Returns the part of a message that the device
-        had begun to take, if any: it keeps that much of it. */
+        takeReceived() first). Returns the messages that the device has, the
+        last of them cut short if it has only its beginning. */
     std::vector<Message> discard (std::int64_t nowNs);
 
 private:
@@ -82,6 +97,7 @@ private:
     std::uint64_t busyStartOffset = 0;
     std::int64_t busyStartNs = 0;
     std::uint64_t drainLimit = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t takeLimit = std::numeric_limits<std::uint64_t>::max();
 
     std::deque<PendingMessage> pending;
 };

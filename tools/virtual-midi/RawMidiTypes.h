@@ -16,10 +16,11 @@ struct _snd_rawmidi
     int pollFd = -1;        // a timer that the service sets to fire when the output is ready
 };
 
+// Named as the library names them, so that a failed assertion reads the same.
 struct _snd_rawmidi_params
 {
-    size_t bufferSize;
-    size_t availMin;
+    size_t buffer_size;
+    size_t avail_min;
 };
 
 struct _snd_rawmidi_status

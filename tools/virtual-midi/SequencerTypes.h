@@ -15,8 +15,10 @@
 struct _snd_seq
 {
     int clientId = -1;
-    int pollFd = -1;            // never readable: nothing is ever delivered to a client
+    int pollFd = -1;            // readable while announcements wait for the client
+    int streams = 0;
     bool nonBlocking = false;
+    snd_seq_event_t input {};   // the last event taken, kept as the library keeps it until the next
 };
 
 struct _snd_seq_system_info
@@ -42,13 +44,21 @@ struct _snd_seq_client_info
 struct _snd_seq_port_info
 {
     snd_seq_addr_t addr;
-    bool openRefused;       // reported as having no port number (see VirtualMidiService)
     char name[64];
     unsigned int capability;
     unsigned int type;
     int midiChannels;
     int readUse;
     int writeUse;
+};
+
+struct _snd_seq_query_subscribe
+{
+    snd_seq_addr_t root;
+    snd_seq_query_subs_type_t type;
+    int index;
+    int numSubscriptions;
+    snd_seq_addr_t addr;        // the other end of the subscription found at index
 };
 
 /** The MIDI byte stream coder handed out by snd_midi_event_new. */

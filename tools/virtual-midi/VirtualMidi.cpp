@@ -13,14 +13,10 @@ namespace VirtualMidi
         VirtualMidiService::getInstance().setOpenRefused (name, refused);
     }
 
-    void setSendDelayPerByte (std::chrono::nanoseconds delay)
+    void unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter,
+                      std::chrono::milliseconds goneAfter)
     {
-        VirtualMidiService::getInstance().setSendDelayPerByte (delay);
-    }
-
-    void unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter)
-    {
-        VirtualMidiService::getInstance().unplugAfter (name, numMessages, backAfter);
+        VirtualMidiService::getInstance().unplugAfter (name, numMessages, backAfter, goneAfter);
     }
 
     void setStuckAfter (const std::string& name, int numMessages)

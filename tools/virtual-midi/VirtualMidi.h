@@ -34,30 +34,34 @@ namespace VirtualMidi
     /** Makes opening (connecting to) the named port fail, or succeed again. */
     void setOpenRefused (const std::string& name, bool refused);
 
-    /** Makes every sequencer send block for this long per byte, like a slow driver. */
-    void setSendDelayPerByte (std::chrono::nanoseconds delay);
-
     /** Makes the named port a USB MIDI device's: its sequencer client reports
         a card, and the raw MIDI device behind the port (hw:CARD,0,0) can be
         opened for output, with a buffer of 4,096 bytes that the device drains
         at this many bytes a second. A message sent there counts as received
-        once its last byte has drained. Takes effect for the next listing and
-        the next open. */
+        once the device has its last byte. Takes effect for the next listing
+        and the next open. */
     void setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond);
+
+    /** The least time a real USB MIDI device took, on the real kernel, to
+        leave the system once it had decided to (30 to 180 ms were seen). */
+    constexpr std::chrono::milliseconds usbDepartureTime { 30 };
 
     /** Unplugs the named port once it has received this many messages (0: at
         once), as a device pulled out: it leaves the listings, its connections
         end, and whatever is sent over them afterwards is lost (see
         getNumLostEvents). With backAfter, it comes back that much later, like a
-        device that restarts, under a new address. A raw MIDI port that a
-        program has open goes when the program next writes to it: that write
-        fails with -ENODEV, as does every later call on the output. */
+        device that restarts, under a new address. A USB device takes nothing
+        after the last of those messages (what the driver still sends it never
+        arrives) and goes goneAfter later; every later call on its raw MIDI
+        output fails with -ENODEV. */
     void unplugAfter (const std::string& name, int numMessages,
-                      std::optional<std::chrono::milliseconds> backAfter = std::nullopt);
+                      std::optional<std::chrono::milliseconds> backAfter = std::nullopt,
+                      std::chrono::milliseconds goneAfter = usbDepartureTime);
 
     /** Makes the named port stop taking messages once it has received this
-        many: every later send to it blocks, like a wedged driver, until
-        reset(); a raw MIDI device drains no byte after that message. */
+        many: its raw MIDI device drains no byte after that message, and a
+        sequencer send to it is lost, or, from a blocking client (Wine's),
+        blocks until reset(), like a wedged Windows driver. */
     void setStuckAfter (const std::string& name, int numMessages);
 
     /** Messages sent to the named port over connections that its unplugging ended. */
@@ -82,7 +86,7 @@ namespace VirtualMidi
         open raw MIDI outputs that have not been unplugged: one per open output. */
     int getNumOpenConnections();
 
-    /** Back to no ports, nothing refused, no delay, no unplugging, no events
+    /** Back to no ports, nothing refused, no unplugging, no events
         and no capture file. Connections that are open stay until their program closes them. */
     void reset();
 }

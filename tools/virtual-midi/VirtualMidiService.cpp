@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include <sys/timerfd.h>
+#include <unistd.h>
 
 namespace
 {
@@ -21,7 +22,15 @@ namespace
     constexpr unsigned int virtualPortCapability = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
     constexpr unsigned int virtualPortType = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_HARDWARE | SND_SEQ_PORT_TYPE_PORT;
     constexpr int maxCards = 32;
+
+    /** The events a program's client can have waiting before its input
+        overflows, as the kernel's default input pool holds. */
+    constexpr std::size_t maxInputEvents = 200;
     constexpr std::int64_t rawMidiCloseTimeoutNs = 10'000'000'000;
+
+    /** How long a USB MIDI driver's drain waits for its own transfers to
+        complete, once the buffer is empty, before it returns regardless. */
+    constexpr std::int64_t transferDrainTimeoutNs = 50'000'000;
 
     bool isVirtualClient (int clientId)
     {
@@ -111,7 +120,7 @@ VirtualMidiService& VirtualMidiService::getInstance()
 
 VirtualMidiService::VirtualMidiService()
 {
-    Client system { systemClient, "System", SND_SEQ_KERNEL_CLIENT, {} };
+    Client system { systemClient, "System", SND_SEQ_KERNEL_CLIENT, {}, -1, -1, -1, {}, false };
     system.ports.push_back ({ 0, "Timer", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_READ, 0 });
     system.ports.push_back ({ 1, "Announce", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ, 0 });
     clients.emplace (systemClient, system);
@@ -129,8 +138,14 @@ void VirtualMidiService::setOutputPorts (const std::vector<std::string>& names)
 void VirtualMidiService::applyOutputPorts (const std::vector<std::string>& names)
 {
     // Subscriptions to the old ports stay: an output that is open keeps receiving.
-    for (auto it = clients.begin(); it != clients.end();)
-        it = isVirtualClient (it->first) ? clients.erase (it) : std::next (it);
+    std::vector<int> old;
+
+    for (const auto& entry : clients)
+        if (isVirtualClient (entry.first))
+            old.push_back (entry.first);
+
+    for (const auto clientId : old)
+        removeClient (clientId);
 
     auto clientId = firstVirtualClient;
 
@@ -150,13 +165,126 @@ void VirtualMidiService::applyOutputPorts (const std::vector<std::string>& names
 
 void VirtualMidiService::addVirtualPort (int clientId, const std::string& name)
 {
-    Client client { clientId, name, SND_SEQ_KERNEL_CLIENT, {} };
+    Client client { clientId, name, SND_SEQ_KERNEL_CLIENT, {}, -1, -1, -1, {}, false };
     client.ports.push_back ({ 0, name, virtualPortCapability, virtualPortType });
 
     if (rawMidiRates.count (name) != 0)
         client.card = findFreeCard();
 
     clients.emplace (clientId, client);
+    announce (SND_SEQ_EVENT_CLIENT_START, clientId, 0);
+    announce (SND_SEQ_EVENT_PORT_START, clientId, 0);
+}
+
+/** As the kernel does when a client goes: its ports' exits are announced,
+    then its own. */
+void VirtualMidiService::removeClient (int clientId)
+{
+    const auto it = clients.find (clientId);
+
+    if (it == clients.end())
+        return;
+
+    const auto ports = it->second.ports;
+    clients.erase (it);
+
+    for (const auto& port : ports)
+        announce (SND_SEQ_EVENT_PORT_EXIT, clientId, port.id);
+
+    announce (SND_SEQ_EVENT_CLIENT_EXIT, clientId, 0);
+}
+
+//==============================================================================
+void VirtualMidiService::announce (snd_seq_event_type_t type, int client, int port)
+{
+    snd_seq_event_t event {};
+    event.type = type;
+    event.data.addr = makeAddress (client, port);
+    deliverAnnouncement (event);
+}
+
+void VirtualMidiService::announceSubscription (snd_seq_event_type_t type, snd_seq_addr_t sender, snd_seq_addr_t destination)
+{
+    snd_seq_event_t event {};
+    event.type = type;
+    event.data.connect.sender = sender;
+    event.data.connect.dest = destination;
+    deliverAnnouncement (event);
+}
+
+/** To every port subscribed to the system's announce port. */
+void VirtualMidiService::deliverAnnouncement (snd_seq_event_t event)
+{
+    const auto announcePort = makeAddress (systemClient, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+    event.flags = SND_SEQ_TIME_STAMP_REAL | SND_SEQ_EVENT_LENGTH_FIXED;
+    event.queue = SND_SEQ_QUEUE_DIRECT;
+    event.source = announcePort;
+
+    for (const auto& subscription : subscriptions)
+    {
+        if (! sameAddress (subscription.sender, announcePort))
+            continue;
+
+        auto* client = findClient (subscription.destination.client);
+
+        if (client == nullptr || client->pollFd < 0)
+            continue;
+
+        if (client->input.size() >= maxInputEvents)
+        {
+            client->inputOverflowed = true;
+            continue;
+        }
+
+        event.dest = subscription.destination;
+        client->input.push_back (event);
+
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = write (client->pollFd, &one, sizeof (one));
+    }
+}
+
+int VirtualMidiService::takeInputEvent (int clientId, snd_seq_event_t& event)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    catchUp();
+    auto* client = findClient (clientId);
+
+    if (client == nullptr)
+        return -EBADFD;
+
+    const auto clearReadiness = [client]
+    {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const auto read = ::read (client->pollFd, &count, sizeof (count));
+    };
+
+    if (client->inputOverflowed)
+    {
+        client->inputOverflowed = false;
+        client->input.clear();
+        clearReadiness();
+        return -ENOSPC;
+    }
+
+    if (client->input.empty())
+        return -EAGAIN;
+
+    event = client->input.front();
+    client->input.pop_front();
+
+    if (client->input.empty())
+        clearReadiness();
+
+    return (int) client->input.size();
+}
+
+int VirtualMidiService::getNumInputEvents (int clientId)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    catchUp();
+    const auto* client = findClient (clientId);
+    return client != nullptr ? (int) client->input.size() : 0;
 }
 
 int VirtualMidiService::findFreeCard() const
@@ -168,11 +296,12 @@ int VirtualMidiService::findFreeCard() const
     return -1;
 }
 
-void VirtualMidiService::unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter)
+void VirtualMidiService::unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter,
+                                      std::chrono::milliseconds goneAfter)
 {
     const std::lock_guard<std::mutex> guard (lock);
-    unpluggings[name] = { numReceived[name] + std::max (numMessages, 0), backAfter };
-    unplugIfDue (name);
+    unpluggings[name] = { numReceived[name] + std::max (numMessages, 0), backAfter, std::max (goneAfter, std::chrono::milliseconds (0)) };
+    unplugIfDue (name, monotonicNow());
 }
 
 void VirtualMidiService::setStuckAfter (const std::string& name, int numMessages)
@@ -198,39 +327,56 @@ int VirtualMidiService::getNumLostEvents (const std::string& name) const
     return it != numLost.end() ? it->second : 0;
 }
 
-/** As the kernel does when a device goes: the client leaves, and the
-    connections to it end (they are kept aside only to count what is lost). */
-void VirtualMidiService::unplugIfDue (const std::string& name)
+bool VirtualMidiService::isUnplugDue (const std::string& name) const
 {
     const auto rule = unpluggings.find (name);
+    const auto received = numReceived.find (name);
+    return rule != unpluggings.end() && (received != numReceived.end() ? received->second : 0) >= rule->second.afterMessages;
+}
 
-    if (rule == unpluggings.end() || numReceived[name] < rule->second.afterMessages)
+/** As the kernel does when a device goes: the client leaves, and the
+    connections to it end (they are kept aside only to count what is lost). */
+void VirtualMidiService::unplugIfDue (const std::string& name, std::int64_t goneAtNs)
+{
+    if (! isUnplugDue (name))
         return;
 
+    const auto rule = unpluggings.find (name);
     const auto now = monotonicNow();
 
     for (auto it = clients.begin(); it != clients.end(); ++it)
     {
         if (isVirtualClient (it->first) && it->second.name == name)
         {
-            // Its raw MIDI outputs keep what the device took; everything else
-            // on them fails from now on.
+            // Its raw MIDI outputs keep what the device had when it went;
+            // what was in the driver's transfers is lost with it, and
+            // everything else on them fails from now on.
             for (auto& entry : rawMidiOutputs)
             {
-                if (entry.second.clientId == it->first && ! entry.second.unplugged)
+                auto& output = entry.second;
+
+                if (output.clientId == it->first && ! output.unplugged)
                 {
-                    updateRawMidiOutput (entry.second, now);
-                    discardRawMidiOutput (entry.second, now);
-                    entry.second.unplugged = true;
-                    armPoll (entry.second, now);
+                    output.buffer.takeReceived (goneAtNs, [this, &output] (const RawMidiBuffer::Message& message)
+                                                {
+                                                    recordEvent (output.name, message.bytes, message.startNs, message.endNs, true);
+                                                    return RawMidiBuffer::Then::carryOn;
+                                                });
+                    discardRawMidiOutput (output, goneAtNs);
+                    output.unplugged = true;
+                    output.goneAtNs = goneAtNs;
+                    armPoll (output, now);
                 }
             }
 
+            const auto clientId = it->first;
+
             for (auto s = subscriptions.begin(); s != subscriptions.end();)
             {
-                if (s->destination.client == it->first)
+                if (s->destination.client == clientId)
                 {
                     endedByUnplugging.push_back (*s);
+                    announceSubscription (SND_SEQ_EVENT_PORT_UNSUBSCRIBED, s->sender, s->destination);
                     s = subscriptions.erase (s);
                 }
                 else
@@ -239,7 +385,7 @@ void VirtualMidiService::unplugIfDue (const std::string& name)
                 }
             }
 
-            clients.erase (it);
+            removeClient (clientId);
             break;
         }
     }
@@ -250,8 +396,15 @@ void VirtualMidiService::unplugIfDue (const std::string& name)
     unpluggings.erase (rule);
 }
 
-void VirtualMidiService::replugWhatIsDue()
+/** Brings the system up to now for whoever looks at it: USB devices that
+    were due to go have gone, and ports due back are back. */
+void VirtualMidiService::catchUp()
 {
+    const auto nowNs = monotonicNow();
+
+    for (auto& entry : rawMidiOutputs)
+        updateRawMidiOutput (entry.second, nowNs);
+
     const auto now = std::chrono::steady_clock::now();
 
     for (auto it = replugs.begin(); it != replugs.end();)
@@ -276,12 +429,6 @@ void VirtualMidiService::setOpenRefused (const std::string& name, bool refused)
         refusedNames.insert (name);
     else
         refusedNames.erase (name);
-}
-
-void VirtualMidiService::setSendDelayPerByte (std::chrono::nanoseconds delay)
-{
-    const std::lock_guard<std::mutex> guard (lock);
-    delayPerByte = std::max (delay, std::chrono::nanoseconds (0));
 }
 
 bool VirtualMidiService::setCaptureFile (const std::string& path)
@@ -334,7 +481,6 @@ void VirtualMidiService::reset()
     ++resets;
     unstuck.notify_all();
     refusedNames.clear();
-    delayPerByte = std::chrono::nanoseconds (0);
     events.clear();
     capture.close();
 }
@@ -347,17 +493,6 @@ void VirtualMidiService::configureFromEnvironment()
     if (const auto* refused = std::getenv ("VIRTUAL_MIDI_REFUSE"))
         for (const auto& name : splitNames (refused))
             setOpenRefused (name, true);
-
-    if (const auto* delay = std::getenv ("VIRTUAL_MIDI_DELAY_NS_PER_BYTE"))
-    {
-        char* end = nullptr;
-        const auto value = std::strtoll (delay, &end, 10);
-
-        if (end == delay || *end != 0 || value < 0)
-            std::fprintf (stderr, "virtual-midi: VIRTUAL_MIDI_DELAY_NS_PER_BYTE=\"%s\" is not a number of nanoseconds; no delay\n", delay);
-        else
-            setSendDelayPerByte (std::chrono::nanoseconds (value));
-    }
 
     // NAME:MESSAGES or NAME:MESSAGES:BACK_AFTER_MS, ';'-separated.
     if (const auto* unplug = std::getenv ("VIRTUAL_MIDI_UNPLUG"))
@@ -374,7 +509,8 @@ void VirtualMidiService::configureFromEnvironment()
                 std::fprintf (stderr, "virtual-midi: VIRTUAL_MIDI_UNPLUG entry \"%s\" is not NAME:MESSAGES[:BACK_AFTER_MS]; ignored\n", entry.c_str());
             else
                 unplugAfter (entry.substr (0, first), (int) messages,
-                             second == std::string::npos ? std::nullopt : std::optional<std::chrono::milliseconds> (backMs));
+                             second == std::string::npos ? std::nullopt : std::optional<std::chrono::milliseconds> (backMs),
+                             VirtualMidi::usbDepartureTime);
         }
     }
 
@@ -415,7 +551,7 @@ void VirtualMidiService::configureFromEnvironment()
 }
 
 //==============================================================================
-int VirtualMidiService::openClient()
+int VirtualMidiService::openClient (int pollFd)
 {
     const std::lock_guard<std::mutex> guard (lock);
 
@@ -423,7 +559,8 @@ int VirtualMidiService::openClient()
     {
         if (clients.count (id) == 0)
         {
-            clients.emplace (id, Client { id, "Client-" + std::to_string (id), SND_SEQ_USER_CLIENT, {} });
+            clients.emplace (id, Client { id, "Client-" + std::to_string (id), SND_SEQ_USER_CLIENT, {}, -1, getpid(), pollFd, {}, false });
+            announce (SND_SEQ_EVENT_CLIENT_START, id, 0);
             return id;
         }
     }
@@ -440,7 +577,7 @@ void VirtualMidiService::closeClient (int clientId)
         for (const auto& port : client->ports)
             removeSubscriptionsOf (makeAddress (clientId, port.id));
 
-        clients.erase (clientId);
+        removeClient (clientId);
     }
 }
 
@@ -453,13 +590,14 @@ int VirtualMidiService::setClientName (int clientId, const char* name)
         return -EINVAL;
 
     client->name = name;
+    announce (SND_SEQ_EVENT_CLIENT_CHANGE, clientId, 0);
     return 0;
 }
 
 void VirtualMidiService::getSystemInfo (snd_seq_system_info_t& info)
 {
     const std::lock_guard<std::mutex> guard (lock);
-    replugWhatIsDue();
+    catchUp();
     info.queues = 32;
     info.clients = maxClients;
     info.ports = maxPortsPerClient;
@@ -471,7 +609,7 @@ void VirtualMidiService::getSystemInfo (snd_seq_system_info_t& info)
 int VirtualMidiService::queryNextClient (snd_seq_client_info_t& info)
 {
     const std::lock_guard<std::mutex> guard (lock);
-    replugWhatIsDue();
+    catchUp();
 
     // Like the kernel, the search starts after the given client, so a zeroed
     // info never finds the system client.
@@ -487,7 +625,7 @@ int VirtualMidiService::queryNextClient (snd_seq_client_info_t& info)
 int VirtualMidiService::getClientInfo (int clientId, snd_seq_client_info_t& info)
 {
     const std::lock_guard<std::mutex> guard (lock);
-    replugWhatIsDue();
+    catchUp();
     const auto* client = findClient (clientId);
 
     if (client == nullptr)
@@ -504,7 +642,7 @@ void VirtualMidiService::fillClientInfo (const Client& client, snd_seq_client_in
     copyName (info.name, client.name);
     info.numPorts = (int) client.ports.size();
     info.card = client.card;
-    info.pid = -1;
+    info.pid = client.pid;
 }
 
 int VirtualMidiService::queryNextPort (snd_seq_port_info_t& info)
@@ -553,7 +691,6 @@ int VirtualMidiService::getPortInfo (int clientId, int port, snd_seq_port_info_t
 void VirtualMidiService::fillPortInfo (const Client& client, const Port& port, snd_seq_port_info_t& info) const
 {
     info.addr = makeAddress (client.id, port.id);
-    info.openRefused = isOpenRefused (info.addr);
     copyName (info.name, port.name);
     info.capability = port.capability;
     info.type = port.type;
@@ -583,6 +720,7 @@ int VirtualMidiService::createPort (int clientId, const char* name, unsigned int
         return -ENOMEM;
 
     client->ports.insert (position, Port { id, name, capability, type });
+    announce (SND_SEQ_EVENT_PORT_START, clientId, id);
     return id;
 }
 
@@ -602,6 +740,7 @@ int VirtualMidiService::deletePort (int clientId, int port)
 
     removeSubscriptionsOf (makeAddress (clientId, port));
     client->ports.erase (it);
+    announce (SND_SEQ_EVENT_PORT_EXIT, clientId, port);
     return 0;
 }
 
@@ -636,6 +775,30 @@ int VirtualMidiService::connect (int callerId, snd_seq_addr_t sender, snd_seq_ad
             return -EBUSY;
 
     subscriptions.push_back ({ sender, destination, destinationPort->name, isVirtualClient (destination.client) });
+    announceSubscription (SND_SEQ_EVENT_PORT_SUBSCRIBED, sender, destination);
+    return 0;
+}
+
+int VirtualMidiService::querySubscribers (snd_seq_query_subscribe_t& query)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+
+    if (findPort (query.root) == nullptr)
+        return -ENXIO;
+
+    const auto writesToRoot = query.type == SND_SEQ_QUERY_SUBS_WRITE;
+    std::vector<snd_seq_addr_t> others;
+
+    for (const auto& s : subscriptions)
+        if (sameAddress (writesToRoot ? s.destination : s.sender, query.root))
+            others.push_back (writesToRoot ? s.sender : s.destination);
+
+    query.numSubscriptions = (int) others.size();
+
+    if (query.index < 0 || query.index >= (int) others.size())
+        return -ENOENT;
+
+    query.addr = others[(size_t) query.index];
     return 0;
 }
 
@@ -653,6 +816,7 @@ int VirtualMidiService::disconnect (snd_seq_addr_t sender, snd_seq_addr_t destin
         return -ENOENT;
 
     subscriptions.erase (it);
+    announceSubscription (SND_SEQ_EVENT_PORT_UNSUBSCRIBED, sender, destination);
     return 0;
 }
 
@@ -674,9 +838,9 @@ void VirtualMidiService::forgetHandOverStart() noexcept
     handOverStartNs = 0;
 }
 
-int VirtualMidiService::deliverDirect (int clientId, const snd_seq_event_t& event)
+int VirtualMidiService::deliverDirect (int clientId, bool nonBlocking, const snd_seq_event_t& event)
 {
-    auto startNs = handOverStartNs != 0 ? handOverStartNs : monotonicNow();
+    const auto startNs = handOverStartNs != 0 ? handOverStartNs : monotonicNow();
     handOverStartNs = 0;
 
     const auto isVariable = (event.flags & SND_SEQ_EVENT_LENGTH_MASK) == SND_SEQ_EVENT_LENGTH_VARIABLE;
@@ -687,74 +851,54 @@ int VirtualMidiService::deliverDirect (int clientId, const snd_seq_event_t& even
     if (! MidiEventCodec::toMessageBytes (event, bytes))
         return eventSize;   // not a MIDI message: no port here does anything with it
 
+    std::unique_lock<std::mutex> guard (lock);
+
+    if (findClient (clientId) == nullptr)
+        return -EBADFD;
+
     std::vector<std::string> destinations;
-    std::chrono::nanoseconds delay;
 
+    if (event.dest.client == SND_SEQ_ADDRESS_SUBSCRIBERS)
     {
-        const std::lock_guard<std::mutex> guard (lock);
+        const auto sender = makeAddress (clientId, event.source.port);
 
-        if (findClient (clientId) == nullptr)
-            return -EBADFD;
+        for (const auto& s : subscriptions)
+            if (s.toVirtualPort && sameAddress (s.sender, sender))
+                destinations.push_back (s.destinationName);
 
-        if (event.dest.client == SND_SEQ_ADDRESS_SUBSCRIBERS)
-        {
-            const auto sender = makeAddress (clientId, event.source.port);
-
-            for (const auto& s : subscriptions)
-                if (s.toVirtualPort && sameAddress (s.sender, sender))
-                    destinations.push_back (s.destinationName);
-
-            for (const auto& s : endedByUnplugging)
-                if (sameAddress (s.sender, sender))
-                    ++numLost[s.destinationName];
-        }
-        else if (event.dest.client != SND_SEQ_ADDRESS_BROADCAST)
-        {
-            const auto* port = findPort (event.dest);
-
-            if (port == nullptr)
-                return -ENOENT;
-
-            if (isVirtualClient (event.dest.client) && (port->capability & SND_SEQ_PORT_CAP_WRITE) != 0)
-                destinations.push_back (port->name);
-        }
-
-        delay = delayPerByte;
+        for (const auto& s : endedByUnplugging)
+            if (sameAddress (s.sender, sender))
+                ++numLost[s.destinationName];
     }
-
-    if (destinations.empty())
-        return eventSize;
-
-    // A stuck port takes nothing more: the send never returns (until a reset).
+    else if (event.dest.client != SND_SEQ_ADDRESS_BROADCAST)
     {
-        std::unique_lock<std::mutex> guard (lock);
-        const auto resetsBefore = resets;
+        const auto* port = findPort (event.dest);
 
-        for (const auto& name : destinations)
-        {
-            const auto stuck = stuckAfter.find (name);
+        if (port == nullptr)
+            return -ENOENT;
 
-            if (stuck != stuckAfter.end() && numReceived[name] >= stuck->second)
-            {
-                unstuck.wait (guard, [this, resetsBefore] { return resets != resetsBefore; });
-                return -EIO;
-            }
-        }
+        if (isVirtualClient (event.dest.client) && (port->capability & SND_SEQ_PORT_CAP_WRITE) != 0)
+            destinations.push_back (port->name);
     }
-
-    // The virtual driver takes the bytes at its own pace, without the lock, so
-    // the other threads carry on meanwhile.
-    if (delay.count() > 0)
-        sleepUntil (monotonicNow() + delay.count() * (std::int64_t) bytes.size());
-
-    const auto endNs = monotonicNow();
-
-    const std::lock_guard<std::mutex> guard (lock);
 
     for (const auto& name : destinations)
     {
+        if (isStuck (name))
+        {
+            if (nonBlocking)
+            {
+                ++numLost[name];
+                continue;
+            }
+
+            const auto resetsBefore = resets;
+            unstuck.wait (guard, [this, resetsBefore] { return resets != resetsBefore; });
+            return -EIO;
+        }
+
+        const auto endNs = monotonicNow();
         recordEvent (name, bytes, startNs, endNs, true);
-        unplugIfDue (name);
+        unplugIfDue (name, endNs);
     }
 
     return eventSize;
@@ -787,7 +931,7 @@ int VirtualMidiService::openRawMidi (const char* name, int mode, int pollFd)
         return -ENOENT;
 
     const std::lock_guard<std::mutex> guard (lock);
-    replugWhatIsDue();
+    catchUp();
 
     const auto it = std::find_if (clients.begin(), clients.end(),
                                   [card] (const auto& c) { return isVirtualClient (c.first) && c.second.card == card; });
@@ -839,10 +983,57 @@ void VirtualMidiService::closeRawMidi (int output)
             updateRawMidiOutput (*open, now);
         }
 
-        discardRawMidiOutput (*open, now);
+        if (! open->unplugged)
+            discardRawMidiOutput (*open, now);
     }
 
     rawMidiOutputs.erase (output);
+}
+
+int VirtualMidiService::drainRawMidi (int output)
+{
+    std::unique_lock<std::mutex> guard (lock);
+    auto now = monotonicNow();
+    auto* open = findRawMidiOutput (output);
+
+    if (open == nullptr)
+        return -EBADFD;
+
+    updateRawMidiOutput (*open, now);
+
+    if (open->unplugged)
+        return -ENODEV;
+
+    // The kernel waits until the buffer is empty (ten seconds at most: a
+    // device that goes meanwhile leaves it full, and that is the wait), then
+    // for the driver's transfers (50 ms at most, or until the device goes).
+    const auto bufferEmptyNs = open->buffer.getTimeAvailable (RawMidiBuffer::size, now);
+    const auto emptied = bufferEmptyNs < open->goingAtNs && bufferEmptyNs <= now + rawMidiCloseTimeoutNs;
+    const auto untilNs = emptied ? std::min ({ open->buffer.getTimeTaken(), open->goingAtNs, bufferEmptyNs + transferDrainTimeoutNs })
+                                 : now + rawMidiCloseTimeoutNs;
+
+    if (untilNs > now)
+    {
+        guard.unlock();
+        sleepUntil (untilNs);
+        guard.lock();
+
+        now = monotonicNow();
+        open = findRawMidiOutput (output);
+
+        if (open == nullptr)
+            return -EBADFD;
+
+        updateRawMidiOutput (*open, now);
+    }
+
+    if (! open->unplugged)
+    {
+        discardRawMidiOutput (*open, now);
+        armPoll (*open, now);
+    }
+
+    return emptied ? 0 : -EIO;
 }
 
 long VirtualMidiService::writeRawMidi (int output, const std::uint8_t* bytes, std::size_t numBytes)
@@ -855,9 +1046,6 @@ long VirtualMidiService::writeRawMidi (int output, const std::uint8_t* bytes, st
         return -EBADFD;
 
     updateRawMidiOutput (*open, now);
-
-    if (! open->unplugged)
-        unplugIfDue (open->name);
 
     if (open->unplugged)
         return -ENODEV;
@@ -968,33 +1156,46 @@ bool VirtualMidiService::hasOpenRawMidiOutput (int clientId) const
                         [clientId] (const auto& entry) { return entry.second.clientId == clientId && ! entry.second.unplugged; });
 }
 
-/** Records the messages the device has taken by now; a port that is to be
-    stuck stops taking bytes right after the message that makes it so. */
+/** Records the messages the device has taken by now. A port that is to be
+    stuck stops taking bytes right after the message that makes it so, and
+    its buffer stops draining; one that is to be unplugged takes nothing after
+    that message (the driver still sends it what follows, which never arrives)
+    and goes as long after it as its unplugging says. */
 void VirtualMidiService::updateRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs)
 {
     if (output.unplugged)
         return;
 
-    output.buffer.takeReceived (nowNs, [this, &output] (const RawMidiBuffer::Message& message)
+    output.buffer.takeReceived (std::min (nowNs, output.goingAtNs), [this, &output] (const RawMidiBuffer::Message& message)
                                 {
                                     recordEvent (output.name, message.bytes, message.startNs, message.endNs, true);
-                                    return isStuck (output.name);
+
+                                    if (isUnplugDue (output.name))
+                                    {
+                                        const auto goneAfter = unpluggings[output.name].goneAfter;
+                                        output.goingAtNs = message.endNs + std::chrono::duration_cast<std::chrono::nanoseconds> (goneAfter).count();
+                                        return RawMidiBuffer::Then::stopTaking;
+                                    }
+
+                                    return isStuck (output.name) ? RawMidiBuffer::Then::stopDraining : RawMidiBuffer::Then::carryOn;
                                 });
 
-    if (isStuck (output.name))
+    if (output.goingAtNs <= nowNs)
+        unplugIfDue (output.name, output.goingAtNs);
+    else if (isStuck (output.name))
         output.buffer.stopDraining (nowNs);
 }
 
-/** What the device had begun to take stays with it, cut short. */
+/** What reaches the device stays with it, the last message perhaps cut short. */
 void VirtualMidiService::discardRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs)
 {
-    for (const auto& begun : output.buffer.discard (nowNs))
-        recordEvent (output.name, begun.bytes, begun.startNs, begun.endNs, false);
+    for (const auto& message : output.buffer.discard (nowNs))
+        recordEvent (output.name, message.bytes, message.startNs, message.endNs, ! message.cutShort);
 }
 
 void VirtualMidiService::armPoll (const RawMidiOutput& output, std::int64_t nowNs) const
 {
-    const auto readyNs = output.unplugged ? nowNs : output.buffer.getTimeAvailable (output.availMin, nowNs);
+    const auto readyNs = output.unplugged ? nowNs : std::min (output.buffer.getTimeAvailable (output.availMin, nowNs), output.goingAtNs);
 
     // Absolute time on the monotonic clock: a moment already passed fires at
     // once, and a zero value disarms the timer for a device that never drains.
@@ -1046,7 +1247,14 @@ void VirtualMidiService::removeSubscriptionsOf (snd_seq_addr_t address)
         return sameAddress (s.sender, address) || sameAddress (s.destination, address);
     };
 
-    subscriptions.erase (std::remove_if (subscriptions.begin(), subscriptions.end(), involves), subscriptions.end());
+    const auto ended = std::stable_partition (subscriptions.begin(), subscriptions.end(),
+                                              [&involves] (const Subscription& s) { return ! involves (s); });
+    const std::vector<Subscription> endedSubscriptions (ended, subscriptions.end());
+    subscriptions.erase (ended, subscriptions.end());
+
+    for (const auto& subscription : endedSubscriptions)
+        announceSubscription (SND_SEQ_EVENT_PORT_UNSUBSCRIBED, subscription.sender, subscription.destination);
+
     endedByUnplugging.erase (std::remove_if (endedByUnplugging.begin(), endedByUnplugging.end(), involves), endedByUnplugging.end());
 }
 

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -48,8 +49,8 @@ public:
 
     void setOutputPorts (const std::vector<std::string>& names);
     void setOpenRefused (const std::string& name, bool refused);
-    void setSendDelayPerByte (std::chrono::nanoseconds delay);
-    void unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter);
+    void unplugAfter (const std::string& name, int numMessages, std::optional<std::chrono::milliseconds> backAfter,
+                      std::chrono::milliseconds goneAfter);
     int getNumLostEvents (const std::string& name) const;
     void setStuckAfter (const std::string& name, int numMessages);
     void setRawMidiPort (const std::string& name, std::int64_t bytesPerSecond);
@@ -64,21 +65,25 @@ public:
     // The sequencer, for the library functions. Results follow the library:
     // 0 or a positive value on success, a negative errno value on failure.
 
-    /** Creates a client for a new connection; returns its number. */
-    int openClient();
+    /** Creates a client for a new connection, whose poll descriptor (an
+        eventfd) is readable while events wait for it; returns its number. */
+    int openClient (int pollFd);
     void closeClient (int clientId);
     int setClientName (int clientId, const char* name);
+
+    /** Takes the next event that waits for the client: the number still
+        waiting after it, -EAGAIN when none does, or -ENOSPC (once, and what
+        waited is gone) when more arrived than its input holds. */
+    int takeInputEvent (int clientId, snd_seq_event_t& event);
+
+    int getNumInputEvents (int clientId);
 
     void getSystemInfo (snd_seq_system_info_t& info);
     int queryNextClient (snd_seq_client_info_t& info);
     int getClientInfo (int clientId, snd_seq_client_info_t& info);
 
     /** Finds the next port of a client. A port whose opening is refused is
-        reported without a port number (snd_seq_port_info_get_port gives -1):
-        JUCE still lists it, but its openDevice then passes it over and returns
-        no device. Refusing the connection alone would not do: JUCE ignores what
-        snd_seq_connect_to returns, and the only other failure it reports, that
-        of snd_seq_create_simple_port, makes it leak its sequencer client. */
+        listed like any other: only connecting to it fails. */
     int queryNextPort (snd_seq_port_info_t& info);
     int getPortInfo (int clientId, int port, snd_seq_port_info_t& info);
 
@@ -93,9 +98,19 @@ public:
     /** Ends a subscription of sender to destination; -ENOENT when there is none. */
     int disconnect (snd_seq_addr_t sender, snd_seq_addr_t destination);
 
-    /** Delivers an event sent by a client without queueing it, and returns when
-        the (virtual) driver has taken it: after the configured per-byte delay. */
-    int deliverDirect (int clientId, const snd_seq_event_t& event);
+    /** Delivers an event sent by a client without queueing it, and returns at
+        once, as the kernel does for a port of a card or a program: the port
+        takes it, or, once the port is stuck, it is lost without an error. A
+        stuck port's send from a blocking client (as Wine opens its own) never
+        returns instead, until reset(): no kernel does that, but it is the only
+        way to give the Windows program under Wine the wedged driver its send
+        bound is there for. */
+    int deliverDirect (int clientId, bool nonBlocking, const snd_seq_event_t& event);
+
+    /** The subscription at the record's index among those of its root port of
+        its type (the ports writing to it, or those it writes to); -ENXIO
+        without such a port, -ENOENT past the last. */
+    int querySubscribers (snd_seq_query_subscribe_t& query);
 
     /** Notes, on the calling thread, that a program has begun handing a message
         to the library (the first call of the byte coder for it). The event that
@@ -124,8 +139,14 @@ public:
         seconds at most), then closes the output. */
     void closeRawMidi (int output);
 
-    /** Takes as many bytes as are free, if at least availMin are: else -EAGAIN.
-        A port due to be unplugged goes now, and the write fails with -ENODEV. */
+    /** Waits, as the kernel does, until the device has drained the buffer:
+        0, also when the device went as it took the last byte; -EIO when it
+        has not within ten seconds (what is left is dropped), -ENODEV when it
+        went before. */
+    int drainRawMidi (int output);
+
+    /** Takes as many bytes as are free, if at least availMin are: else -EAGAIN;
+        -ENODEV once unplugged. */
     long writeRawMidi (int output, const std::uint8_t* bytes, std::size_t numBytes);
 
     /** Free bytes in the buffer, or -ENODEV once unplugged. */
@@ -162,6 +183,10 @@ private:
         snd_seq_client_type_t type;
         std::vector<Port> ports;    // by port number
         int card = -1;
+        int pid = -1;               // a program's own client: that program's
+        int pollFd = -1;            // a program's own client: readable while input waits
+        std::deque<snd_seq_event_t> input;
+        bool inputOverflowed = false;
     };
 
     struct Subscription
@@ -176,6 +201,7 @@ private:
     {
         int afterMessages;
         std::optional<std::chrono::milliseconds> backAfter;
+        std::chrono::milliseconds goneAfter;
     };
 
     struct Replug
@@ -192,6 +218,8 @@ private:
         std::size_t availMin;
         int pollFd;
         bool unplugged;
+        std::int64_t goingAtNs = RawMidiBuffer::never;     // when a device that is to go goes
+        std::int64_t goneAtNs = 0;                          // when the device went, once unplugged
     };
 
     Client* findClient (int clientId);
@@ -202,8 +230,13 @@ private:
     int countSubscriptions (snd_seq_addr_t address, bool asSender) const;
     void applyOutputPorts (const std::vector<std::string>& names);
     void addVirtualPort (int clientId, const std::string& name);
-    void unplugIfDue (const std::string& name);
-    void replugWhatIsDue();
+    void announce (snd_seq_event_type_t type, int client, int port);
+    void announceSubscription (snd_seq_event_type_t type, snd_seq_addr_t sender, snd_seq_addr_t destination);
+    void deliverAnnouncement (snd_seq_event_t event);
+    void removeClient (int clientId);
+    bool isUnplugDue (const std::string& name) const;
+    void unplugIfDue (const std::string& name, std::int64_t goneAtNs);
+    void catchUp();
     void fillClientInfo (const Client& client, snd_seq_client_info_t& info) const;
     void fillPortInfo (const Client& client, const Port& port, snd_seq_port_info_t& info) const;
     int findFreeCard() const;
@@ -228,7 +261,6 @@ private:
     std::condition_variable unstuck;
     int resets = 0;
     std::set<std::string> refusedNames;
-    std::chrono::nanoseconds delayPerByte { 0 };
     std::map<std::string, std::int64_t> rawMidiRates;
     std::map<int, RawMidiOutput> rawMidiOutputs;
     int nextRawMidiOutput = 0;
