@@ -135,7 +135,7 @@ rm -rf "$initramfs"
 # One guest per scenario: it writes its findings into the results share and
 # powers off. Its time limit covers a scenario's slowest run with room to
 # spare; a guest that does not power off by then has hung.
-guestSeconds=420
+guestSeconds=600
 
 run_guest()
 {

@@ -486,13 +486,13 @@ scenario_restart()
 
 #==============================================================================
 say "scenario $scenario, build $build"
-make_gadget
-plug_in
-
 if [[ "$usbmon" == 1 ]]; then
     cat /sys/kernel/debug/usb/usbmon/0u >"$results/usbmon.txt" &
     background+=("$!")
 fi
+
+make_gadget
+plug_in
 
 start_xvfb "$results"
 background+=("$xvfbPid")
