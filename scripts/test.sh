@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything (warnings are errors) and runs
-# every test headlessly, stage by stage: the unit and component tests and a
-# person's run of the program, the same tests under the sanitizers, fuzzing,
-# then the packages: built, checked, installed, used and removed again, on
-# Debian and on Windows under Wine.
+# every test headlessly, stage by stage: the unit and component tests, a
+# person's run of the program over the stand-in MIDI service and on the real
+# Linux MIDI stack in an emulated machine, the same tests under the sanitizers,
+# fuzzing, then the packages: built, checked, installed, used and removed again,
+# on Debian and on Windows under Wine.
 #
 #   scripts/test.sh
 #
@@ -108,6 +109,9 @@ stage "debug build"         dependencies  build_debug
 # Tests of windows and of the whole program need an X display: Xvfb gives one.
 stage "unit tests"          "debug build" xvfb_run ctest --preset debug
 stage "person run"          "debug build" person_run
+# The program on the real kernel's USB MIDI driver and alsa-lib, in an emulated
+# machine, with a USB gadget as the pedal.
+stage "real kernel"         "debug build" scripts/test-real-kernel.sh
 stage "asan"                dependencies  scripts/sanitizers.sh asan
 stage "tsan"                dependencies  scripts/sanitizers.sh tsan
 stage "fuzzing"             dependencies  scripts/fuzz.sh 60

@@ -145,6 +145,22 @@ TEST_F (CaptureCheckToolTest, ChangedByteFails)
     EXPECT_TRUE (printed ("MISMATCH at message 2 (0-based): message 2 is changed from byte 17 on")) << output;
 }
 
+TEST_F (CaptureCheckToolTest, MessageCutShortIsToldFromAChangedOne)
+{
+    auto sent = inOrder ({ 0.0, 20.0, 40.0 });
+    sent[2].bytes.resize (25);
+    writeCapture (sent);
+
+    EXPECT_EQ (run(), 1) << output;
+    EXPECT_TRUE (printed ("MISMATCH at message 2 (0-based): message 2 is cut short: its first 25 of 40 bytes")) << output;
+
+    sent[2].bytes[24] ^= 0x01;
+    writeCapture (sent);
+
+    EXPECT_EQ (run(), 1) << output;
+    EXPECT_TRUE (printed ("MISMATCH at message 2 (0-based): message 2 is changed: 25 bytes instead of 40")) << output;
+}
+
 TEST_F (CaptureCheckToolTest, MissingExtraAndReorderedMessagesFail)
 {
     writeCapture (inOrder ({ 0.0, 20.0, 40.0 }));

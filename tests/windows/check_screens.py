@@ -31,6 +31,26 @@ restart the updater, and update is red.
 Only tells, by its exit status, whether the screenshot shows the end of a whole
 upload: the bar full and update green again.
 
+    check_screens.py PANEL_X PANEL_Y --complete SCREENSHOT.png
+
+From a screenshot after an upload: the status line says it is complete, the
+bar is full and update green again.
+
+    check_screens.py PANEL_X PANEL_Y --not-opened NAME SCREENSHOT.png
+
+From a screenshot after choosing the output NAME while another program holds
+it: the status line says it could not be opened, and update is red.
+
+    check_screens.py PANEL_X PANEL_Y --status SCREENSHOT.png
+
+Prints the status line as read.
+
+    check_screens.py LIST_X LIST_Y --row-of TEXT WIDTH HEIGHT SCREENSHOT.png
+
+Finds the row that reads TEXT in the open list of WIDTH x HEIGHT at LIST_X,
+LIST_Y, and prints the vertical middle of that row, from the list's top; fails
+unless exactly one row reads so.
+
 PANEL_X and PANEL_Y are the screen position of the panel's top-left corner. The
 pointer must be off the buttons, which would otherwise be drawn as hovered.
 Needs ImageMagick's convert and tesseract.
@@ -58,6 +78,7 @@ COLOUR_TOLERANCE = 6
 
 UPLOADING_TEXT = "Update progress: Uploading firmware"
 COMPLETE_TEXT = "Update progress: Wait: all LEDs will turn orange, red, orange, then off when complete."
+NOT_OPENED_TEXT = "{} could not be opened: quit any other program that uses it, then choose it again"
 STOPPED_TEXTS = {
     "--disconnected": "Update progress: Pedal disconnected after message {:,} of 3,065: not updated, see Help",
     "--stuck": "Update progress: Pedal stopped responding after message {:,} of 3,065: not updated, see Help",
@@ -118,6 +139,23 @@ class Screen:
                               check=True, capture_output=True).stdout
         return " ".join(read.decode().split())
 
+    def rows(self, area):
+        """The lines of text in the area, as (text, top, height), read by
+        tesseract as a block of lines from a three times larger image."""
+        png = subprocess.run(self.crop(area, "-resize", "300%", "png:-"), check=True, capture_output=True).stdout
+        tsv = subprocess.run(["tesseract", "stdin", "stdout", "--psm", "6", "tsv"], input=png,
+                             check=True, capture_output=True).stdout.decode()
+        lines = {}
+        for row in tsv.splitlines()[1:]:
+            fields = row.split("\t")
+            if len(fields) < 12 or fields[0] != "5" or not fields[11].strip():
+                continue
+            key = tuple(fields[2:5])
+            top, height = int(fields[7]), int(fields[9])
+            words, first, last = lines.get(key, ([], top, top + height))
+            lines[key] = (words + [fields[11]], min(first, top), max(last, top + height))
+        return [(" ".join(words), first / 3, (last - first) / 3) for words, first, last in lines.values()]
+
 
 def near(colour, expected):
     return all(abs(a - b) <= COLOUR_TOLERANCE for a, b in zip(colour, expected))
@@ -161,6 +199,33 @@ def check_upload(first, second, finished, checks):
         checks.expect(what, near(colour, expected), f"{colour}, expected {expected}")
 
 
+def check_complete(screen, checks):
+    text = screen.text(STATUS_LINE)
+    checks.expect(f"the status line reads \"{COMPLETE_TEXT}\"", shows(text, COMPLETE_TEXT), repr(text))
+
+    fill = screen.bar_fill()
+    checks.expect("the bar is full", fill >= 0.97, f"{fill:.2f}")
+
+    colour = screen.colour(button_strip(UPDATE_BUTTON))
+    checks.expect("update green", near(colour, UPDATE_ENABLED), f"{colour}, expected {UPDATE_ENABLED}")
+
+
+def check_not_opened(name, screen, checks):
+    expected = NOT_OPENED_TEXT.format(name)
+    text = screen.text(STATUS_LINE)
+    checks.expect(f"the status line reads \"{expected}\"", shows(text, expected), repr(text))
+
+    colour = screen.colour(button_strip(UPDATE_BUTTON))
+    checks.expect("update red and disabled: no output is open", near(colour, UPDATE_RED), f"{colour}, expected {UPDATE_RED}")
+
+
+def row_of(text, screen, width, height):
+    """The middle of the one row that reads the text, or None, with what was read."""
+    rows = screen.rows((0, 0, width, height))
+    matches = [top + row_height / 2 for read, top, row_height in rows if similar(read, text)]
+    return (matches[0] if len(matches) == 1 else None), [read for read, _, _ in rows]
+
+
 def check_stopped(expected_text, messages, screen, checks):
     expected = expected_text.format(messages)
     text = screen.text(STATUS_LINE)
@@ -193,7 +258,22 @@ def main(argv):
 
     if mode == "--finished" and len(args) == 1:
         return 0 if shows_the_end(Screen(args[0], panel_x, panel_y)) else 1
-    if mode == "--left-behind" and len(args) == 1:
+    if mode == "--status" and len(args) == 1:
+        print(Screen(args[0], panel_x, panel_y).text(STATUS_LINE))
+        return 0
+    if mode == "--row-of" and len(args) == 4:
+        middle, read = row_of(args[0], Screen(args[3], panel_x, panel_y), int(args[1]), int(args[2]))
+        if middle is None:
+            print(f"not exactly one row reads {args[0]!r}; read: {read!r}", file=sys.stderr)
+            return 1
+        print(round(middle))
+        return 0
+
+    if mode == "--complete" and len(args) == 1:
+        check_complete(Screen(args[0], panel_x, panel_y), checks)
+    elif mode == "--not-opened" and len(args) == 2:
+        check_not_opened(args[0], Screen(args[1], panel_x, panel_y), checks)
+    elif mode == "--left-behind" and len(args) == 1:
         check_left_behind(Screen(args[0], panel_x, panel_y), checks)
     elif mode in STOPPED_TEXTS and len(args) == 2:
         check_stopped(STOPPED_TEXTS[mode], int(args[0]), Screen(args[1], panel_x, panel_y), checks)

@@ -40,6 +40,12 @@ namespace
                 report.contentFault = "message " + std::to_string (i) + " is the image's message "
                                         + std::to_string (elsewhere - expected.begin()) + " (out of order)";
             }
+            else if (got.size() < expected[i].size() && std::equal (got.begin(), got.end(), expected[i].begin()))
+            {
+                // What a device that went in the middle of a message had taken.
+                report.contentFault = "message " + std::to_string (i) + " is cut short: its first "
+                                        + std::to_string (got.size()) + " of " + std::to_string (expected[i].size()) + " bytes";
+            }
             else if (got.size() != expected[i].size())
             {
                 report.contentFault = "message " + std::to_string (i) + " is changed: " + std::to_string (got.size())
