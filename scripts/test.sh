@@ -6,12 +6,22 @@
 # fuzzing, then the packages: built, checked, installed, used and removed again,
 # on Debian and on Windows under Wine.
 #
-#   scripts/test.sh
+#   scripts/test.sh            every stage
+#   scripts/test.sh --quick    only what a change needs first: the
+#                              dependencies, the debug build and the unit tests
 #
 # A stage that fails does not stop the run; only the stages that need its
 # result are skipped. At the end, whatever happened, a table names each stage
 # with its result and time, and the run exits non-zero if any stage failed.
 set -euo pipefail
+
+quick=false
+
+case "${1:-}" in
+    "") ;;
+    --quick) quick=true ;;
+    *) echo "usage: $0 [--quick]" >&2; exit 2 ;;
+esac
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -108,6 +118,7 @@ stage "dependencies"        -             scripts/install-deps.sh --test
 stage "debug build"         dependencies  build_debug
 # Tests of windows and of the whole program need an X display: Xvfb gives one.
 stage "unit tests"          "debug build" xvfb_run ctest --preset debug
+$quick && exit 0
 stage "person run"          "debug build" person_run
 # The program on the real kernel's USB MIDI driver and alsa-lib, in an emulated
 # machine, with a USB gadget as the pedal.
