@@ -21,8 +21,8 @@
 # With --unplug the pedal goes once it has received MESSAGES messages: the
 # panel must say so with that count, update turn red and the bar stay where it
 # stopped, and the pedal must have the image's first MESSAGES messages and no
-# more. With BACK_AFTER_MS it comes back that many milliseconds later under a
-# new address; the person then chooses it again and presses update, and the
+# more. With BACK_AFTER_MS it comes back that many milliseconds later, at the
+# address it had; the person then chooses it again and presses update, and the
 # second upload is checked as a whole one is.
 #
 # Needs DISPLAY (for example under xvfb-run), xdotool, ImageMagick and tesseract.

@@ -105,7 +105,7 @@ trap summary EXIT
 build_debug()  { cmake --preset debug && cmake --build --preset debug; }
 
 # A whole upload; then the pedal unplugged after 1,000 messages, for good, and
-# back 3 s later under a new address.
+# back 3 s later.
 person_run()
 {
     local shots=build/debug/person-run

@@ -150,7 +150,7 @@ TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
               pressUpdateAndWait();
               MessageLoop::runFor (400);
               TestUtilities::openAndCloseList (*selector);
-              choose (2);    // back at a new address, listed after the spare
+              choose (1);    // back at the address it had, listed where it was
               ASSERT_EQ (selector->getText(), "Virtual Pedal");
               VirtualMidi::clearEvents();
               VirtualMidi::unplugAfter ("Virtual Pedal", 1);
@@ -256,7 +256,7 @@ TEST_F (DeviceFaults, AWholeUploadStartsNoSequencerClientThatOtherProgramsHearOf
     snd_seq_close (listener);
 }
 
-TEST_F (DeviceFaults, APedalBackAtANewAddressIsChosenAgainAndGetsTheWholeImage)
+TEST_F (DeviceFaults, APedalThatComesBackIsChosenAgainAndGetsTheWholeImage)
 {
     openPanel ({ "Virtual Pedal" });
     useImage (*panel, image);
@@ -267,7 +267,8 @@ TEST_F (DeviceFaults, APedalBackAtANewAddressIsChosenAgainAndGetsTheWholeImage)
     EXPECT_EQ (statusLine(), "Update progress: Pedal disconnected after message 10 of 40" + notComplete);
     expectConnected (false);
 
-    // Back in update mode, at a new address: the reopened list offers it.
+    // Back in update mode, at the address it had: the panel does not take it
+    // for the output it lost, and the reopened list offers it.
     MessageLoop::runFor (400);
     TestUtilities::openAndCloseList (*selector);
     EXPECT_EQ (selector->getText(), "(Disconnected)");

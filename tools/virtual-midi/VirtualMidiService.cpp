@@ -343,6 +343,7 @@ void VirtualMidiService::unplugIfDue (const std::string& name, std::int64_t gone
 
     const auto rule = unpluggings.find (name);
     const auto now = monotonicNow();
+    auto goneClientId = -1;
 
     for (auto it = clients.begin(); it != clients.end(); ++it)
     {
@@ -386,12 +387,13 @@ void VirtualMidiService::unplugIfDue (const std::string& name, std::int64_t gone
             }
 
             removeClient (clientId);
+            goneClientId = clientId;
             break;
         }
     }
 
     if (rule->second.backAfter.has_value())
-        replugs.push_back ({ name, std::chrono::steady_clock::now() + *rule->second.backAfter });
+        replugs.push_back ({ name, std::chrono::steady_clock::now() + *rule->second.backAfter, goneClientId });
 
     unpluggings.erase (rule);
 }
@@ -409,9 +411,11 @@ void VirtualMidiService::catchUp()
 
     for (auto it = replugs.begin(); it != replugs.end();)
     {
-        if (now >= it->when && nextNewVirtualClient < firstUserClient)
+        const auto oldNumberFree = it->clientId >= 0 && findClient (it->clientId) == nullptr;
+
+        if (now >= it->when && (oldNumberFree || nextNewVirtualClient < firstUserClient))
         {
-            addVirtualPort (nextNewVirtualClient++, it->name);
+            addVirtualPort (oldNumberFree ? it->clientId : nextNewVirtualClient++, it->name);
             it = replugs.erase (it);
         }
         else

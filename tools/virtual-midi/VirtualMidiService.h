@@ -24,7 +24,8 @@
     - 0, "System", with its "Timer" and "Announce" ports, as on a real system;
     - from 20 on, one client per virtual output port, named like its port, in the
       order the test gave them; a port that comes back after being unplugged
-      gets the next number never used before. A port given a raw MIDI device
+      takes its old number again, as a device does on the real system, unless
+      another client holds it by then, when it gets the next number never used. A port given a raw MIDI device
       makes its client a card's, with the lowest card number free, and the
       device hw:CARD,0,0 behind port 0, as the kernel's bridge numbers them;
     - from 128 on, the clients that programs open with snd_seq_open.
@@ -208,6 +209,7 @@ private:
     {
         std::string name;
         std::chrono::steady_clock::time_point when;
+        int clientId;   // the number it had, which it takes again if still free
     };
 
     struct RawMidiOutput
