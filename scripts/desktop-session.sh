@@ -4,14 +4,20 @@
 # install (test-windows.sh, test-deb.sh). Sourced, not run.
 #
 # The window helpers expect the sourcing script to define say and fail, and to
-# set shots (the screenshot folder), title (the main window's title), log (the
-# program's output), pid (the program, once started), frameLeft and frameTop
-# (the panel's offset in the window). wait_for_main_window sets wid, winX,
-# winY, winW and winH.
+# set shots (the screenshot folder), log (the program's output) and pid (the
+# program, once started). wait_for_main_window sets title, frameLeft and
+# frameTop (the panel's offset in the window), wid, winX, winY, winW and winH.
 
-# The screen of every headless X server: room for the 650 x 400 window and the
+# The screen of every headless X server: room for the main window and the
 # help window centred on it.
 xvfbScreen="1280x1024x24"
+
+# expected KEY [NAME=VALUE...]: what the program shows, from tests/expected.json
+# (a text with its placeholders filled, a number, a list's numbers separated by
+# spaces), as the unit tests and the screen checker read it. Fails, naming the
+# key, on a key the file lacks or a placeholder left unfilled.
+expectedReader="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/support/expected.py"
+expected() { python3 "$expectedReader" "$@"; }
 
 # xvfb_run COMMAND...: runs the command on an X server of its own.
 xvfb_run() { xvfb-run -a -s "-screen 0 $xvfbScreen" "$@"; }
@@ -150,11 +156,18 @@ window_or_exit()
 # and checks its size.
 wait_for_main_window()
 {
+    local panel size
+    title="$(expected mainWindow.title)"
+    panel="$(expected mainWindow.panelBoundsInWindow)"
+    size="$(expected mainWindow.size)"
+    size="${size/ /x}"
+    read -r frameLeft frameTop _ <<<"$panel"
+
     wait_for "the window \"$title\"" "$1" window_or_exit
     sleep 1
     read -r winX winY winW winH < <(geometry_of "$wid")
     say "window \"$title\" ($wid) at $winX,$winY size ${winW}x${winH}"
-    [[ "${winW}x${winH}" == "650x400" ]] || fail "the window is ${winW}x${winH}, not 650x400"
+    [[ "${winW}x${winH}" == "$size" ]] || fail "the window is ${winW}x${winH}, not $size"
 }
 
 # The pointer rests where it clicks for pointerRest seconds first, as a
@@ -170,25 +183,42 @@ click_at()
     xdotool click 1
 }
 
-# Clicks at a point of the panel, given in panel coordinates.
-click_panel() { click_at $(( winX + frameLeft + $1 )) $(( winY + frameTop + $2 )); }
+# click_panel AREA: clicks the middle of an area of the panel, named as in
+# expected.json's panelLayout.
+click_panel()
+{
+    local area x y w h
+    area="$(expected "panelLayout.$1")"
+    read -r x y w h <<<"$area"
+    click_at $(( winX + frameLeft + x + w / 2 )) $(( winY + frameTop + y + h / 2 ))
+}
 
-# STEP2: clicks the update button (panel 538,215, 94 x 30), then moves the
-# pointer off the window, so that no button is drawn as hovered.
+# point_at_close X Y W: rests the pointer on the close button at the right end
+# of the title bar of the window at X, Y and W wide.
+point_at_close()
+{
+    local point right down
+    point="$(expected titleBar.closeButtonFromTopRight)"
+    read -r right down <<<"$point"
+    xdotool mousemove --sync $(( $1 + $3 - right )) $(( $2 + down ))
+    sleep "$pointerRest"
+}
+
+# STEP2: clicks the update button, then moves the pointer off the window, so
+# that no button is drawn as hovered.
 press_update()
 {
-    click_panel 585 230
+    click_panel updateButton
     xdotool mousemove --sync 5 5
 }
 
-# close_and_wait: clicks the close button at the right end of the main window's
-# title bar and waits for the program to end (20 s at most). Sets closeMs, the
-# time from the click to the end, and status, the program's exit status.
+# close_and_wait: clicks the main window's close button and waits for the
+# program to end (20 s at most). Sets closeMs, the time from the click to the
+# end, and status, the program's exit status.
 close_and_wait()
 {
     local clicked
-    xdotool mousemove --sync $(( winX + winW - 20 )) $(( winY + 17 ))
-    sleep "$pointerRest"
+    point_at_close "$winX" "$winY" "$winW"
     clicked=$(now_ms)
     xdotool click 1
 
@@ -200,8 +230,8 @@ close_and_wait()
     wait "$pid" && status=0 || status=$?
 }
 
-# Opens the output selector (panel 10,125 to 632,155) and waits for its list;
-# sets menu, the list's window, and menuX, menuY, menuW and menuH.
+# Opens the output selector and waits for its list; sets menu, the list's
+# window, and menuX, menuY, menuW and menuH.
 #
 # On a slow machine (the emulated one of the real-kernel bench) the list can
 # open while the framework still sees the button down, take the release for a
@@ -214,7 +244,7 @@ open_selector()
     menu_shown() { menu="$(xdotool search --onlyvisible --name '^menu$' 2>/dev/null | head -n 1)"; [[ -n "$menu" ]]; }
 
     for attempt in 1 2 3; do
-        click_panel 321 140
+        click_panel selector
         for (( i = 0; i < 50; ++i )); do
             menu_shown && break
             sleep 0.2
@@ -235,8 +265,10 @@ open_selector()
 # "(Disconnected)" and a separator).
 choose_last_output()
 {
+    local above
+    above="$(expected selectorList.lastItemAboveBottom)"
     open_selector
-    click_at $(( menuX + menuW / 2 )) $(( menuY + menuH - 12 ))
+    click_at $(( menuX + menuW / 2 )) $(( menuY + menuH - above ))
 }
 
 # STEP1: picks the item that reads NAME in the selector's list, wherever it is,

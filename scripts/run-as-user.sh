@@ -80,13 +80,7 @@ capture="$shots/virtual-pedal.capture"
 log="$shots/updater.log"
 rm -f "$shots"/*.capture "$shots"/*.png "$shots"/core*
 
-title="Quillet Q7 version 1.3.00 Build 89"
 imageMessages=3065
-
-# Window layout: JUCE's own title bar (26 px) inside a 4 px resizable border,
-# so the panel's (0, 0) is 4 px right of and 30 px below the window's corner.
-frameLeft=4
-frameTop=30
 
 #==============================================================================
 say()       { echo "run-as-user: $*"; }
@@ -211,24 +205,28 @@ if [[ -z "$unplugAfter" || -n "$backAfterMs" ]]; then
     check_screens "$uploading1" "$uploading2" "$shot" || fail "the screenshots do not show the upload as they should"
 fi
 
-# Help (panel 538,25, 94 x 30) shows the help window, centred on the display,
-# where it covers the Help button; its own close button only hides it, and
-# Help shows the same window again.
+# Help shows the help window, centred on the display, where it covers the Help
+# button; its own close button only hides it, and Help shows the same window
+# again.
 help=""
-help_shown()  { help="$(xdotool search --onlyvisible --name '^Firmware Update Help$' 2>/dev/null | head -n 1)"; [[ -n "$help" ]]; }
-help_hidden() { ! xdotool search --onlyvisible --name '^Firmware Update Help$' >/dev/null 2>&1; }
+helpTitle="$(expected helpWindow.title)"
+helpSize="$(expected helpWindow.size)"
+helpSize="${helpSize/ /x}"
+help_shown()  { help="$(xdotool search --onlyvisible --name "^$helpTitle\$" 2>/dev/null | head -n 1)"; [[ -n "$help" ]]; }
+help_hidden() { ! xdotool search --onlyvisible --name "^$helpTitle\$" >/dev/null 2>&1; }
 
 for round in 1 2; do
-    click_panel 585 40
+    click_panel helpButton
     wait_for "the help window" 5 help_shown
     sleep 0.5
     read -r helpX helpY helpW helpH < <(geometry_of "$help")
     say "help window $help at $helpX,$helpY size ${helpW}x${helpH}"
-    [[ "${helpW}x${helpH}" == "550x400" ]] || fail "the help window is ${helpW}x${helpH}, not 550x400"
+    [[ "${helpW}x${helpH}" == "$helpSize" ]] || fail "the help window is ${helpW}x${helpH}, not $helpSize"
     [[ $round -eq 1 ]] && screenshot help
 
     # Its close button is the rightmost of the three in its title bar.
-    xdotool mousemove --sync $(( helpX + helpW - 20 )) $(( helpY + 17 )) click 1
+    point_at_close "$helpX" "$helpY" "$helpW"
+    xdotool click 1
     wait_for "the help window to hide" 5 help_hidden
 done
 

@@ -50,7 +50,6 @@ export WINEDEBUG=-all
 # No menu entries on this machine for the shortcuts the installer makes.
 export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 
-title="Quillet Q7 version 1.3.00 Build 89"
 imageMessages=3065
 
 # Where the installer puts things, as Windows names them and as seen from here.
@@ -59,13 +58,7 @@ installDir='C:\Program Files\Zentrik\QuilletLooperSwUpdater'
 installedProgram="$installDir\\QuilletLooperSwUpdater.exe"
 unixInstallDir="$drive/Program Files/Zentrik/QuilletLooperSwUpdater"
 unixMakerDir="$drive/Program Files/Zentrik"
-shortcut="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/Quillet Q7 Firmware Updater.lnk"
 uninstallKey='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\QuilletLooperSwUpdater'
-
-# JUCE's own title bar (26 px) inside its 4 px resizable border: the panel's
-# (0, 0) lies 4 px right of and 30 px below the window's corner.
-frameLeft=4
-frameTop=30
 
 #==============================================================================
 say()       { echo "test-windows: $*"; }
@@ -78,6 +71,10 @@ source "$root/scripts/desktop-session.sh"
     wine64 xvfb xdotool imagemagick binutils unzip python3 tesseract-ocr tesseract-ocr-eng
 
 [[ -x "$wine" ]] || fail "$wine is missing although wine64 is installed"
+
+# The name of the Start-menu entry and of the entry in the list of installed programs.
+displayName="$(expected installer.displayName)"
+shortcut="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/$displayName.lnk"
 
 packages="$root/build/packages"
 installers=("$packages"/QuilletLooperSwUpdater-*-win64-setup.exe)
@@ -176,7 +173,7 @@ check "the installed files are the program, its licence, the third-party notices
 check "the installed program is the one built" cmp "$program" "$unixInstallDir/QuilletLooperSwUpdater.exe"
 check "the Start-menu shortcut starts the installed program" \
     grep -qiF "$installedProgram" <<<"$(strings -a "$shortcut"; strings -a -el "$shortcut")"
-check "the entry's DisplayName" test "$(reg_value DisplayName)" = "Quillet Q7 Firmware Updater"
+check "the entry's DisplayName" test "$(reg_value DisplayName)" = "$displayName"
 check "the entry's DisplayVersion" test "$(reg_value DisplayVersion)" = "$version"
 check "the entry's Publisher" test "$(reg_value Publisher)" = "Zentrik"
 check "the entry's DisplayIcon" test "$(reg_value DisplayIcon)" = "$installedProgram,0"

@@ -3,6 +3,7 @@
 #include "firmware/FirmwareImageClass.h"
 #include "ui/ContentComp.h"
 
+#include <Expected.h>
 #include <MessageLoop.h>
 #include <VirtualMidi.h>
 
@@ -38,7 +39,7 @@ namespace
 TEST (Application, AnswersTheFrameworksQuestions)
 {
     Application app;
-    EXPECT_EQ (app.getApplicationName(), "Morphane by Zentrik");
+    EXPECT_EQ (app.getApplicationName(), Expected::text ("application.name"));
     EXPECT_EQ (app.getApplicationVersion(), "1.0");
     EXPECT_FALSE (app.moreThanOneInstanceAllowed());
     EXPECT_EQ (app.getMainWindow(), nullptr);
@@ -47,14 +48,14 @@ TEST (Application, AnswersTheFrameworksQuestions)
 TEST (MainWindow, TitleCarriesTheRevisionOnlyWhenItIsNotZero)
 {
     FirmwareImageClass record;
-    record.setName ("Quillet Q7");
-    EXPECT_EQ (MainWindow::makeTitle (record), "Quillet Q7 version 1.3.00 Build 89");
+    record.setName (Expected::text ("product.name"));
+    EXPECT_EQ (MainWindow::makeTitle (record), Expected::text ("mainWindow.title"));
 
     record.revision = 7;
-    EXPECT_EQ (MainWindow::makeTitle (record), "Quillet Q7 version 1.3.00 Build 89 - R7");
+    EXPECT_EQ (MainWindow::makeTitle (record), Expected::text ("mainWindow.titleWithRevision", { { "revision", "7" } }));
 
     record.revision = -12;
-    EXPECT_EQ (MainWindow::makeTitle (record), "Quillet Q7 version 1.3.00 Build 89 - R-12");
+    EXPECT_EQ (MainWindow::makeTitle (record), Expected::text ("mainWindow.titleWithRevision", { { "revision", "-12" } }));
 }
 
 //==============================================================================
@@ -62,10 +63,10 @@ TEST_F (RunningApplication, ShowsOneFixedWindowCentredOnTheMainDisplay)
 {
     ASSERT_NE (window, nullptr);
 
-    EXPECT_EQ (window->getName(), "Quillet Q7 version 1.3.00 Build 89");
+    EXPECT_EQ (window->getName(), Expected::text ("mainWindow.title"));
     EXPECT_TRUE (window->isVisible());
     EXPECT_TRUE (window->isOnDesktop());
-    EXPECT_EQ (window->getBackgroundColour(), juce::Colour (0xffeff2f3));
+    EXPECT_EQ (window->getBackgroundColour(), Expected::colour ("colours.windowBackground"));
     EXPECT_FALSE (window->isUsingNativeTitleBar());
     EXPECT_EQ (window->getTitleBarHeight(), 26);
 
@@ -74,27 +75,29 @@ TEST_F (RunningApplication, ShowsOneFixedWindowCentredOnTheMainDisplay)
     EXPECT_EQ (window->getMaximiseButton(), nullptr);
 
     const auto area = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->userArea;
-    EXPECT_EQ (window->getBounds(),
-               juce::Rectangle<int> (area.getX() + area.getWidth() / 2 - 325, area.getY() + area.getHeight() / 2 - 200, 650, 400));
+    const auto size = Expected::size ("mainWindow.size");
+    EXPECT_EQ (window->getBounds(), size.withPosition (area.getX() + area.getWidth() / 2 - size.getWidth() / 2,
+                                                       area.getY() + area.getHeight() / 2 - size.getHeight() / 2));
 
     // The panel fills the content area inside the title bar and the resizable border.
     ASSERT_NE (window->getContentComp(), nullptr);
     EXPECT_EQ (window->getContentComponent(), window->getContentComp());
-    EXPECT_EQ (window->getContentComp()->getBounds(), juce::Rectangle<int> (4, 30, 642, 366));
+    EXPECT_EQ (window->getContentComp()->getBounds(), Expected::area ("mainWindow.panelBoundsInWindow"));
 }
 
-TEST_F (RunningApplication, ResizingByTheBorderLeavesTheWindowAt650By400)
+TEST_F (RunningApplication, ResizingByTheBorderLeavesTheWindowAtItsSize)
 {
     ASSERT_NE (window, nullptr);
     EXPECT_TRUE (window->isResizable());
     EXPECT_FALSE (window->isUsingNativeTitleBar());
 
+    const auto size = Expected::size ("mainWindow.size");
     auto* constrainer = window->getConstrainer();
     ASSERT_NE (constrainer, nullptr);
-    EXPECT_EQ (constrainer->getMinimumWidth(), 650);
-    EXPECT_EQ (constrainer->getMaximumWidth(), 650);
-    EXPECT_EQ (constrainer->getMinimumHeight(), 400);
-    EXPECT_EQ (constrainer->getMaximumHeight(), 400);
+    EXPECT_EQ (constrainer->getMinimumWidth(), size.getWidth());
+    EXPECT_EQ (constrainer->getMaximumWidth(), size.getWidth());
+    EXPECT_EQ (constrainer->getMinimumHeight(), size.getHeight());
+    EXPECT_EQ (constrainer->getMaximumHeight(), size.getHeight());
 
     // This is what the border does with a drag of its bottom-right corner.
     const auto before = window->getBounds();
@@ -102,8 +105,7 @@ TEST_F (RunningApplication, ResizingByTheBorderLeavesTheWindowAt650By400)
     EXPECT_EQ (window->getBounds(), before);
 
     constrainer->setBoundsForComponent (window, before.withTrimmedLeft (100).withTrimmedTop (50), true, true, false, false);
-    EXPECT_EQ (window->getWidth(), 650);
-    EXPECT_EQ (window->getHeight(), 400);
+    EXPECT_EQ (window->getBounds().withZeroOrigin(), size);
 }
 
 // Posting the quit ends this process's message loop for good, so this case

@@ -1,5 +1,6 @@
 // Runs the built program as separate processes on the test's X display.
 
+#include <Expected.h>
 #include <MessageLoop.h>
 
 #include <gtest/gtest.h>
@@ -7,8 +8,6 @@
 
 namespace
 {
-    const juce::String windowTitle ("Quillet Q7 version 1.3.00 Build 89");
-
     /** A command's standard output only: xdotool reports X errors (a window
         that vanished during a search, say) on its error output. */
     juce::String run (const juce::StringArray& command)
@@ -21,7 +20,7 @@ namespace
     {
         juce::StringArray ids;
 
-        for (auto& line : juce::StringArray::fromLines (run ({ "xdotool", "search", "--name", "^" + windowTitle + "$" })))
+        for (auto& line : juce::StringArray::fromLines (run ({ "xdotool", "search", "--name", "^" + Expected::text ("mainWindow.title") + "$" })))
             if (line.isNotEmpty() && line.containsOnly ("0123456789"))
                 ids.add (line);
 
@@ -69,7 +68,8 @@ TEST (Program, ASecondStartOpensNothingAndLeavesTheFirstWindowAsItWas)
     ASSERT_TRUE (waitFor ([] { return findWindows().size() == 1; }, 20000)) << "the first window never appeared";
 
     const auto firstWindow = findWindows()[0];
-    EXPECT_EQ (sizeOf (firstWindow), "650x400");
+    const auto size = Expected::size ("mainWindow.size");
+    EXPECT_EQ (sizeOf (firstWindow), juce::String (size.getWidth()) + "x" + juce::String (size.getHeight()));
     const auto geometryBefore = run ({ "xdotool", "getwindowgeometry", firstWindow });
 
     juce::ChildProcess second;

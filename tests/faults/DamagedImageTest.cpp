@@ -38,9 +38,10 @@ namespace
         void uploadUntilRefused()
         {
             ASSERT_TRUE (uploadToTheEnd());
-            ASSERT_TRUE (waitForStatus ("Firmware image damaged at byte 90: upload stopped"));
+            ASSERT_TRUE (waitForStatus (damageStatus));
         }
 
+        const juce::String damageStatus = Expected::text ("status.imageDamaged", { { "offset", "90" } });
         const TestImage good { std::vector<int> (15, 9) };
         std::unique_ptr<TestImage> damaged;
     };
@@ -57,7 +58,7 @@ TEST_F (DamagedImage, IsRefusedAtTheDamageWithNothingPastItSent)
     for (size_t i = 0; i < events.size(); ++i)
         EXPECT_EQ (events[i].bytes, good.messages[i]) << "message " << i;
 
-    EXPECT_EQ (panel->progressLabel->getText(), "Update progress: Firmware image damaged at byte 90: upload stopped");
+    EXPECT_EQ (panel->progressLabel->getText(), statusLineSaying (damageStatus));
     EXPECT_LT (panel->progress, 1.0);
     EXPECT_TRUE (panel->midiInterface->isEnabled());
     EXPECT_TRUE (panel->midiInterface->isConnected());

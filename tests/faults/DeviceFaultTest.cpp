@@ -13,7 +13,17 @@ using namespace FaultTestSupport;
 
 namespace
 {
-    const juce::String notComplete (": not updated, see Help");
+    /** The status line after a pedal that went once it had taken this many
+        messages of the test image's 40. */
+    juce::String disconnectedAfter (int taken)
+    {
+        return statusLineSaying (Expected::text ("status.disconnected", { { "n", juce::String (taken) }, { "total", "40" } }));
+    }
+
+    juce::String notConnected (const juce::String& name)
+    {
+        return Expected::text ("panel.notConnected", { { "name", name } });
+    }
 
     class DeviceFaults  : public FaultPanelTest
     {
@@ -73,7 +83,7 @@ TEST_F (DeviceFaults, ARefusedOpenSaysSoAndTheDeviceOpensOnceItAccepts)
     choose (1);
     EXPECT_EQ (selector->getText(), "Virtual Pedal");
     expectConnected (false);
-    EXPECT_EQ (statusLine(), "Virtual Pedal could not be opened: quit any other program that uses it, then choose it again");
+    EXPECT_EQ (statusLine(), Expected::text ("panel.notOpened", { { "name", "Virtual Pedal" } }));
 
     // Picking the item already shown is no change of item; opening the list
     // offers the device again.
@@ -81,7 +91,7 @@ TEST_F (DeviceFaults, ARefusedOpenSaysSoAndTheDeviceOpensOnceItAccepts)
     TestUtilities::openAndCloseList (*selector);
     choose (1);
     expectConnected (true);
-    EXPECT_EQ (statusLine(), "Update progress:");
+    EXPECT_EQ (statusLine(), Expected::text ("panel.statusPrefix"));
     expectUploadReaches ("Virtual Pedal");
 }
 
@@ -125,7 +135,7 @@ TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
               VirtualMidi::unplugAfter ("Virtual Pedal", 15);
               pressUpdateAndWait();
           },
-          15, "Update progress: Pedal disconnected after message 15 of 40" + notComplete },
+          15, disconnectedAfter (15) },
 
         { PortKind::sequencerOnly, "unplugged with only the last message to go",
           [this]
@@ -133,7 +143,7 @@ TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
               VirtualMidi::unplugAfter ("Virtual Pedal", 39);
               pressUpdateAndWait();
           },
-          39, "Update progress: Pedal disconnected after message 39 of 40" + notComplete },
+          39, disconnectedAfter (39) },
 
         { PortKind::usbPedal, "a USB pedal unplugged after 15 of 40 messages",
           [this]
@@ -141,7 +151,7 @@ TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
               VirtualMidi::unplugAfter ("Virtual Pedal", 15);
               pressUpdateAndWait();
           },
-          15, "Update progress: Pedal disconnected after message 15 of 40" + notComplete },
+          15, disconnectedAfter (15) },
 
         { PortKind::sequencerOnly, "gone again at once after it came back, before the panel saw the upload start",
           [this]
@@ -166,18 +176,18 @@ TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
 
               MessageLoop::deliverPending();
           },
-          1, "Update progress: Pedal disconnected after message 1 of 40" + notComplete },
+          1, disconnectedAfter (1) },
 
         { PortKind::usbPedal, "gone after a whole upload, then update pressed again",
           [this]
           {
               pressUpdateAndWait();
-              ASSERT_EQ (statusLine(), "Update progress: " + finishedStatus);
+              ASSERT_EQ (statusLine(), statusLineSaying (finishedStatus));
               VirtualMidi::clearEvents();
               VirtualMidi::unplugAfter ("Virtual Pedal", 0);
               pressUpdateAndWait();
           },
-          0, "Virtual Pedal is not connected: choose it again when it shows up" },
+          0, notConnected ("Virtual Pedal") },
 
         { PortKind::usbPedal, "gone from the list before it is chosen, another device at its place",
           [this]
@@ -187,7 +197,7 @@ TEST_F (DeviceFaults, APedalThatGoesIsNeverReportedUpdated)
               choose (1);
               pressUpdateAndWait();
           },
-          0, "Virtual Pedal is not connected: choose it again when it shows up" },
+          0, notConnected ("Virtual Pedal") },
     };
 
     for (const auto& fault : cases)
@@ -224,7 +234,7 @@ TEST_F (DeviceFaults, APedalThatRestartsOnceItHasTheLastMessageIsUpdated)
     MessageLoop::runFor (100);
 
     EXPECT_TRUE (juce::MidiOutput::getAvailableDevices().isEmpty());
-    EXPECT_EQ (statusLine(), "Update progress: " + finishedStatus);
+    EXPECT_EQ (statusLine(), statusLineSaying (finishedStatus));
     expectReceived ("Virtual Pedal", image.messages.size());
 }
 
@@ -264,20 +274,20 @@ TEST_F (DeviceFaults, APedalThatComesBackIsChosenAgainAndGetsTheWholeImage)
 
     VirtualMidi::unplugAfter ("Virtual Pedal", 10, std::chrono::milliseconds (300));
     pressUpdateAndWait();
-    EXPECT_EQ (statusLine(), "Update progress: Pedal disconnected after message 10 of 40" + notComplete);
+    EXPECT_EQ (statusLine(), disconnectedAfter (10));
     expectConnected (false);
 
     // Back in update mode, at the address it had: the panel does not take it
     // for the output it lost, and the reopened list offers it.
     MessageLoop::runFor (400);
     TestUtilities::openAndCloseList (*selector);
-    EXPECT_EQ (selector->getText(), "(Disconnected)");
+    EXPECT_EQ (selector->getText(), Expected::text ("selector.disconnected"));
     choose (1);
     expectConnected (true);
 
     VirtualMidi::clearEvents();
     pressUpdateAndWait();
-    EXPECT_EQ (statusLine(), "Update progress: " + finishedStatus);
+    EXPECT_EQ (statusLine(), statusLineSaying (finishedStatus));
     expectReceived ("Virtual Pedal", image.messages.size());
     EXPECT_TRUE (panel->updateButton->isEnabled());
 }
@@ -299,7 +309,7 @@ TEST_F (DeviceFaults, AUsbPedalThatStopsTakingBytesIsReportedAfterTheBoundAndNev
     const auto pressed = Clock::now();
     panel->updateButton->triggerClick();
 
-    ASSERT_TRUE (waitForStatus ("Pedal stopped responding after message 5 of 40" + notComplete,
+    ASSERT_TRUE (waitForStatus (Expected::text ("status.stoppedResponding", { { "n", "5" }, { "total", "40" } }),
                                 (int) std::chrono::duration_cast<std::chrono::milliseconds> (bound).count() + 5000));
     EXPECT_GE (Clock::now() - pressed, bound);
     ASSERT_TRUE (MessageLoop::runUntil ([this] { return ! panel->protocol->isThreadRunning() && panel->midiInterface->isEnabled(); }, 1000));

@@ -129,9 +129,6 @@ namespace FaultTestSupport
     class FaultPanelTest  : public testing::Test
     {
     protected:
-        static constexpr juce::uint32 lightGreen = 0xff7ebf7e;
-        static constexpr juce::uint32 lightRed   = 0xffff7e7e;
-
         void TearDown() override
         {
             window.reset();
@@ -178,10 +175,8 @@ namespace FaultTestSupport
 
         bool waitForStatus (const juce::String& status, int timeoutMs = 5000)
         {
-            return MessageLoop::runUntil ([this, status]
-                                          {
-                                              return panel->progressLabel->getText() == "Update progress: " + status;
-                                          }, timeoutMs);
+            const auto line = statusLineSaying (status);
+            return MessageLoop::runUntil ([this, line] { return panel->progressLabel->getText() == line; }, timeoutMs);
         }
 
         /** Presses update and runs the message loop until the upload has ended
@@ -202,11 +197,13 @@ namespace FaultTestSupport
             return ended;
         }
 
+        const juce::uint32 lightGreen = Expected::colour ("colours.updateButtonConnected").getARGB();
+        const juce::uint32 lightRed = Expected::colour ("colours.updateButtonNotConnected").getARGB();
+        const juce::String finishedStatus = Expected::text ("status.complete");
+
         UpdaterLookAndFeel lookAndFeel;
         std::unique_ptr<PanelHostWindow> window;
         ContentComp* panel = nullptr;
         juce::ComboBox* selector = nullptr;
     };
-
-    inline const juce::String finishedStatus ("Wait: all LEDs will turn orange, red, orange, then off when complete.");
 }

@@ -4,6 +4,7 @@
 // upload reaches the virtual pedal whole, unchanged and paced. Takes as long
 // as the embedded image's upload, about 47 s.
 
+#include "Expected.h"
 #include "TestUtilities.h"
 
 #include <gtest/gtest.h>
@@ -13,14 +14,7 @@
 
 namespace
 {
-    const juce::String windowTitle ("Quillet Q7 version 1.3.00 Build 89");
-    const juce::String applicationName ("Morphane by Zentrik");
     const juce::String portName ("Virtual Pedal");
-
-    // JUCE's own title bar (26 px) inside a 4 px resizable border: the panel's
-    // (0, 0) lies this far inside the window.
-    constexpr int panelLeft = 4;
-    constexpr int panelTop = 30;
 
     // The capture file's header, and the part of each record before the bytes
     // (two time stamps, two lengths, the port name).
@@ -67,6 +61,20 @@ namespace
     void click (const juce::String& windowId, int x, int y)
     {
         run ({ "xdotool", "mousemove", "--sync", "--window", windowId, juce::String (x), juce::String (y), "click", "1" });
+    }
+
+    /** A click in the middle of an area of the main window's panel. */
+    void clickPanel (const juce::String& windowId, const juce::String& areaKey)
+    {
+        const auto point = Expected::area ("mainWindow.panelBoundsInWindow").getPosition() + Expected::area (areaKey).getCentre();
+        click (windowId, point.x, point.y);
+    }
+
+    /** A click on the close button at the right end of the main window's title bar. */
+    void clickClose (const juce::String& windowId)
+    {
+        const auto fromTopRight = Expected::point ("titleBar.closeButtonFromTopRight");
+        click (windowId, Expected::size ("mainWindow.size").getWidth() - fromTopRight.x, fromTopRight.y);
     }
 
     /** Polls until the condition holds; the time-out is a safety net, longer
@@ -132,6 +140,9 @@ TEST (SecondStart, DuringAnUploadEndsAtOnceAndLeavesTheUploadUntouched)
     for (const auto* path : { QUILLET_APP_PATH, QUILLET_VIRTUAL_MIDI_LIBRARY, QUILLET_CAPTURE_CHECK, QUILLET_FIRMWARE_FILE })
         ASSERT_TRUE (juce::File (path).existsAsFile()) << path << " is missing";
 
+    const auto windowTitle = Expected::text ("mainWindow.title");
+    const auto applicationName = Expected::text ("application.name");
+
     {
         juce::InterProcessLock lock ("juceAppLock_" + applicationName);
         ASSERT_TRUE (lock.enter (0)) << "another instance of the updater is running on this machine (it holds the lock "
@@ -157,24 +168,24 @@ TEST (SecondStart, DuringAnUploadEndsAtOnceAndLeavesTheUploadUntouched)
     //==============================================================================
     ProgramUnderVirtualMidi first;
     ASSERT_TRUE (first.start (firstCapture));
-    ASSERT_TRUE (waitFor ([] { return findVisibleWindows (windowTitle).size() == 1; }, 20000)) << "the first window never appeared";
+    ASSERT_TRUE (waitFor ([&windowTitle] { return findVisibleWindows (windowTitle).size() == 1; }, 20000)) << "the first window never appeared";
     const auto window = findVisibleWindows (windowTitle)[0];
     juce::Thread::sleep (500);
 
     // STEP1: open the output selector and pick the last item of its list, the
     // pedal (below "(Disconnected)" and a separator).
-    click (window, panelLeft + 321, panelTop + 140);
+    clickPanel (window, "panelLayout.selector");
     juce::String menu;
     ASSERT_TRUE (waitFor ([&menu] { menu = findVisibleWindows ("menu")[0]; return menu.isNotEmpty(); }, 5000))
         << "the selector's list did not open";
     juce::Thread::sleep (300);
 
     const auto menuSize = sizeOf (menu);
-    click (menu, menuSize.width / 2, menuSize.height - 12);
+    click (menu, menuSize.width / 2, menuSize.height - Expected::number ("selectorList.lastItemAboveBottom"));
     juce::Thread::sleep (500);
 
     // STEP2: the update button.
-    click (window, panelLeft + 585, panelTop + 230);
+    clickPanel (window, "panelLayout.updateButton");
     ASSERT_TRUE (waitFor ([&] { return firstCapture.getSize() > captureHeaderSize + 100 * recordSize; }, 15000))
         << "the upload did not begin";
 
@@ -206,9 +217,9 @@ TEST (SecondStart, DuringAnUploadEndsAtOnceAndLeavesTheUploadUntouched)
         << "the upload stopped at " << firstCapture.getSize() << " of " << completeCaptureSize << " capture bytes";
 
     // The final status comes one interval after the last message; then the
-    // close button (at the right end of the title bar) ends the program.
+    // close button ends the program.
     juce::Thread::sleep (500);
-    click (window, 630, 17);
+    clickClose (window);
 
     // Once, on a loaded machine, a close click went unanswered (before clicks
     // waited for the pointer's move with --sync); a person would click again,
@@ -216,7 +227,7 @@ TEST (SecondStart, DuringAnUploadEndsAtOnceAndLeavesTheUploadUntouched)
     if (! first.process.waitForProcessToFinish (5000))
     {
         std::cout << "the first close click was not taken; clicking again" << std::endl;
-        click (window, 630, 17);
+        clickClose (window);
     }
 
     EXPECT_TRUE (first.process.waitForProcessToFinish (10000)) << "closing the window did not end the program";

@@ -176,7 +176,7 @@ namespace
     class QuitRecordingApplication  : public juce::JUCEApplication
     {
     public:
-        const juce::String getApplicationName() override      { return "Morphane by Zentrik"; }
+        const juce::String getApplicationName() override      { return Expected::text ("application.name"); }
         const juce::String getApplicationVersion() override   { return "1.0"; }
         void initialise (const juce::String&) override        {}
         void shutdown() override                              {}

@@ -1,4 +1,5 @@
 #include "firmware/FirmwareImageClass.h"
+#include "Expected.h"
 
 #include <gtest/gtest.h>
 
@@ -7,15 +8,16 @@ TEST (FirmwareImageClass, EmbeddedRecordNamesItsImageAndVersionUntilThePanelRena
     FirmwareImageClass record;
 
     EXPECT_EQ (record.getName(), "Kelvane");
-    EXPECT_EQ (record.getVersion(), "1.3.00 Build 89");
+    EXPECT_EQ (record.getVersion(), Expected::text ("product.firmwareVersion"));
     EXPECT_EQ (record.revision, 0);
     EXPECT_EQ (record.fixedPacing, 0);
     EXPECT_NE (record.streamData, nullptr);
     EXPECT_EQ (record.streamSize, 12'259'620);
 
-    record.setName ("Quillet Q7");
-    EXPECT_EQ (record.getName(), "Quillet Q7");
-    EXPECT_EQ (record.name, "Quillet Q7");
+    const auto product = Expected::text ("product.name");
+    record.setName (product);
+    EXPECT_EQ (record.getName(), product);
+    EXPECT_EQ (record.name, product);
 }
 
 TEST (FirmwareImageClass, GeneralConstructorHasNoStream)

@@ -10,6 +10,7 @@
 */
 
 #include "upload/BasicSysexProtocolClass.h"
+#include "Expected.h"
 #include "RecordingInterface.h"
 
 #include <juce_cryptography/juce_cryptography.h>
@@ -23,12 +24,22 @@
 
 namespace
 {
-    const char* const completeText = "Wait: all LEDs will turn orange, red, orange, then off when complete.";
-    const char* const emptyText    = "Firmware image empty: upload stopped";
+    // Read once: every input meets them.
+    const juce::String& completeText()
+    {
+        static const auto text = Expected::text ("status.complete");
+        return text;
+    }
+
+    const juce::String& emptyText()
+    {
+        static const auto text = Expected::text ("status.imageEmpty");
+        return text;
+    }
 
     juce::String getDamageText (size_t offset)
     {
-        return "Firmware image damaged at byte " + juce::String (static_cast<juce::int64> (offset)) + ": upload stopped";
+        return Expected::text ("status.imageDamaged", { { "offset", juce::String (static_cast<juce::int64> (offset)) } });
     }
 
     //==============================================================================
@@ -54,7 +65,7 @@ namespace
 
         if (size == 0)
         {
-            expected.finalStatus = emptyText;
+            expected.finalStatus = emptyText();
             return expected;
         }
 
@@ -75,7 +86,7 @@ namespace
             start = end + 1;
         }
 
-        expected.finalStatus = completeText;
+        expected.finalStatus = completeText();
         return expected;
     }
 
@@ -120,13 +131,13 @@ namespace
         if (interface.getEvents() != std::vector<Event> (expected.messages.size(), Event::send))
             fail ("the upload touched the interface component");
 
-        const auto wantedEnd = expected.finalStatus == completeText ? ProgressClass::UploadState::complete
-                                                                    : ProgressClass::UploadState::imageFailed;
+        const auto wantedEnd = expected.finalStatus == completeText() ? ProgressClass::UploadState::complete
+                                                                      : ProgressClass::UploadState::imageFailed;
 
         if (finalState != wantedEnd)
             fail ("the upload ended in state " + juce::String ((int) finalState));
 
-        if (expected.finalStatus == completeText && finalProgress != 1.0)
+        if (expected.finalStatus == completeText() && finalProgress != 1.0)
             fail ("a complete upload published progress " + juce::String (finalProgress));
     }
 }

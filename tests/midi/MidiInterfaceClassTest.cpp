@@ -1,4 +1,5 @@
 #include "MidiInterfaceFixture.h"
+#include "Expected.h"
 #include "midi/MidiDeviceList.h"
 
 #include <algorithm>
@@ -57,7 +58,7 @@ TEST_F (MidiInterfaceStartUp, ListsTheOutputsUnderDisconnectedAndBroadcastsOnce)
 
     EXPECT_FALSE (entries[0].isSeparator);
     EXPECT_EQ (entries[0].itemId, 4);
-    EXPECT_EQ (entries[0].text, "(Disconnected)");
+    EXPECT_EQ (entries[0].text, Expected::text ("selector.disconnected"));
     EXPECT_TRUE (entries[1].isSeparator);
 
     const char* names[] = { "A", "B", "C" };
@@ -70,7 +71,7 @@ TEST_F (MidiInterfaceStartUp, ListsTheOutputsUnderDisconnectedAndBroadcastsOnce)
     }
 
     EXPECT_EQ (selector->getSelectedId(), 4);
-    EXPECT_EQ (selector->getText(), "(Disconnected)");
+    EXPECT_EQ (selector->getText(), Expected::text ("selector.disconnected"));
     EXPECT_FALSE (midi->isConnected());
     EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 0);
     EXPECT_EQ (changes.count, 1);
@@ -82,7 +83,7 @@ TEST_F (MidiInterfaceStartUp, WithoutOutputsOffersOnlyDisconnected)
 
     ASSERT_EQ (selector->getNumItems(), 1);
     EXPECT_EQ (selector->getItemId (0), 1);
-    EXPECT_EQ (selector->getItemText (0), "(Disconnected)");
+    EXPECT_EQ (selector->getItemText (0), Expected::text ("selector.disconnected"));
     EXPECT_EQ (selector->getSelectedId(), 1);
 
     // The separator requested after "(Disconnected)" has no item to follow, and
@@ -125,7 +126,7 @@ TEST_F (MidiInterfaceStartUp, SelectorAndLabelLookAsDesigned)
 
     EXPECT_TRUE (midi->getName().isEmpty());
     EXPECT_TRUE (selector->isVisible());
-    EXPECT_EQ (selector->findColour (juce::ComboBox::buttonColourId), juce::Colour (0xffffffff));
+    EXPECT_EQ (selector->findColour (juce::ComboBox::buttonColourId), Expected::colour ("colours.selectorButton"));
 
     for (auto id : { juce::ComboBox::backgroundColourId, juce::ComboBox::textColourId,
                      juce::ComboBox::outlineColourId, juce::ComboBox::arrowColourId,
@@ -135,7 +136,7 @@ TEST_F (MidiInterfaceStartUp, SelectorAndLabelLookAsDesigned)
     auto* label = findLabel (*midi);
     ASSERT_NE (label, nullptr);
     EXPECT_TRUE (label->getName().isEmpty());
-    EXPECT_EQ (label->getText(), "Select an output device:");
+    EXPECT_EQ (label->getText(), Expected::text ("selector.label"));
     EXPECT_EQ (label->getAttachedComponent(), selector);
     EXPECT_FALSE (label->isAttachedOnLeft());
     EXPECT_TRUE (label->isVisible());
@@ -153,17 +154,22 @@ TEST_F (MidiInterfaceStartUp, LaysOutTheSelectorUnderItsLabel)
 {
     start ({ "A" });
 
-    EXPECT_EQ (midi->getPreferredHeight(), 50);
+    // Where the panel places the interface and, inside it, the selector.
+    const auto outputs = Expected::area ("panelLayout.outputs");
+    const auto box = Expected::area ("panelLayout.selector");
+    const auto labelHeight = box.getY() - outputs.getY();
+
+    EXPECT_EQ (midi->getPreferredHeight(), outputs.getHeight());
 
     midi->setSize (400, midi->getPreferredHeight());
 
-    EXPECT_EQ (selector->getBounds(), juce::Rectangle<int> (0, 20, 400, 30));
+    EXPECT_EQ (selector->getBounds(), juce::Rectangle<int> (0, labelHeight, 400, box.getHeight()));
 
     auto* label = findLabel (*midi);
     ASSERT_NE (label, nullptr);
     EXPECT_EQ (label->getX(), 0);
     EXPECT_EQ (label->getWidth(), 400);
-    EXPECT_EQ (label->getBottom(), 20);
+    EXPECT_EQ (label->getBottom(), labelHeight);
 }
 
 //==============================================================================
@@ -233,7 +239,7 @@ TEST_F (MidiInterfaceChoice, ARefusedOpenShowsTheNameButIsNotConnected)
     // the list no longer shows the device that did not open as chosen.
     VirtualMidi::setOpenRefused ("B", false);
     TestUtilities::openAndCloseList (*selector);
-    EXPECT_EQ (selector->getText(), "(Disconnected)");
+    EXPECT_EQ (selector->getText(), Expected::text ("selector.disconnected"));
 
     choose (2);
     EXPECT_TRUE (midi->isConnected());
@@ -322,7 +328,7 @@ TEST_F (MidiInterfaceDeviceList, AChoiceOpensItsOwnDeviceOrNothingAndOpeningTheS
     TestUtilities::openAndCloseList (*selector);
 
     EXPECT_EQ (selector->getNumItems(), 3);
-    EXPECT_EQ (selector->getItemText (0), "(Disconnected)");
+    EXPECT_EQ (selector->getItemText (0), Expected::text ("selector.disconnected"));
     EXPECT_EQ (selector->getItemId (0), 3);
     EXPECT_EQ (selector->getItemText (2), "D");
     EXPECT_EQ (selector->getSelectedId(), 1);

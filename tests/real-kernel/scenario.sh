@@ -25,9 +25,6 @@ image="$build/firmware/development-image.syx"
 imageMessages=3065
 imageBytes=$(stat -c %s "$image")
 
-title="Quillet Q7 version 1.3.00 Build 89"
-frameLeft=4
-frameTop=30
 shots="$results"
 # The emulated machine is slow to see the pointer arrive (desktop-session.sh).
 pointerRest=1
@@ -187,14 +184,18 @@ cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
 read_status() { check_screens --status "$shot" || echo "(the status line could not be read)"; }
 
 # Waits, retaking the screenshot NAME, until the status line no longer says
-# that the upload runs (30 s at most), and reads it into rowText.
+# that the upload runs (30 s at most), and reads it into rowText. The first
+# word of what it says then is enough to tell, whatever tesseract makes of the
+# rest.
 screenshot_final_status()
 {
-    local i
+    local i uploading
+    uploading="$(expected status.uploading)"
+    uploading="${uploading%% *}"
     for (( i = 0; i < 30; ++i )); do
         screenshot "$1" >/dev/null
         rowText="$(read_status)"
-        [[ "$rowText" == *Uploading* ]] || break
+        [[ "$rowText" == *"$uploading"* ]] || break
         sleep 1
     done
     say "screenshot $shot: \"$rowText\""

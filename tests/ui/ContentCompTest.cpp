@@ -7,7 +7,9 @@ namespace
     juce::Rectangle<int> expectedHelpWindowBounds()
     {
         auto area = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->userArea;
-        return { area.getX() + area.getWidth() / 2 - 275, area.getY() + area.getHeight() / 2 - 200, 550, 400 };
+        const auto size = Expected::size ("helpWindow.size");
+        return size.withPosition (area.getX() + area.getWidth() / 2 - size.getWidth() / 2,
+                                  area.getY() + area.getHeight() / 2 - size.getHeight() / 2);
     }
 
     juce::TextEditor* findHelpEditor (BrenloHelpWindowClass& helpWindow)
@@ -28,7 +30,7 @@ TEST_F (PanelTest, StartsNotConnectedWithEmptyProgress)
     EXPECT_FALSE (panel->updateButton->isEnabled());
     EXPECT_EQ (updateButtonColour(), lightRed);
     EXPECT_EQ (panel->progress, 0.0);
-    EXPECT_EQ (panel->progressLabel->getText(), "Update progress:");
+    EXPECT_EQ (panel->progressLabel->getText(), Expected::text ("panel.statusPrefix"));
     EXPECT_TRUE (panel->midiInterface->isEnabled());
     EXPECT_FALSE (panel->helpWindow->isVisible());
     EXPECT_EQ (panel->helpWindow->getParentComponent(), nullptr);
@@ -36,19 +38,19 @@ TEST_F (PanelTest, StartsNotConnectedWithEmptyProgress)
 
 TEST_F (PanelTest, ShowsTheFixedTextsAndColours)
 {
-    EXPECT_EQ (panel->firmwareImage->getName(), "Quillet Q7");
+    EXPECT_EQ (panel->firmwareImage->getName(), Expected::text ("product.name"));
     EXPECT_EQ (panel->firmwareImage->fixedPacing, 1);
-    EXPECT_EQ (panel->infoLabel->getText(), "This will update your Quillet Q7 to version 1.3.00 Build 89");
-    EXPECT_EQ (panel->step1Label->getText(), "STEP1");
-    EXPECT_EQ (panel->step2Label->getText(), "STEP2");
+    EXPECT_EQ (panel->infoLabel->getText(), Expected::text ("panel.info"));
+    EXPECT_EQ (panel->step1Label->getText(), Expected::text ("panel.step1"));
+    EXPECT_EQ (panel->step2Label->getText(), Expected::text ("panel.step2"));
 
-    EXPECT_EQ (panel->updateButton->getButtonText(), "update");
-    EXPECT_EQ (panel->updateButton->getTooltip(), "click here to update the product");
+    EXPECT_EQ (panel->updateButton->getButtonText(), Expected::text ("panel.updateButton"));
+    EXPECT_EQ (panel->updateButton->getTooltip(), Expected::text ("panel.updateButtonTooltip"));
     EXPECT_EQ (panel->updateButton->getConnectedEdgeFlags(), juce::Button::ConnectedOnLeft);
-    EXPECT_EQ (panel->helpButton->getButtonText(), "Help");
-    EXPECT_EQ (panel->helpButton->getTooltip(), "click here to get help");
-    EXPECT_EQ (panel->helpButton->findColour (juce::TextButton::buttonColourId).getARGB(), 0xffeff2f3u);
-    EXPECT_EQ (panel->progressBar->findColour (juce::ProgressBar::backgroundColourId).getARGB(), 0xffffffffu);
+    EXPECT_EQ (panel->helpButton->getButtonText(), Expected::text ("panel.helpButton"));
+    EXPECT_EQ (panel->helpButton->getTooltip(), Expected::text ("panel.helpButtonTooltip"));
+    EXPECT_EQ (panel->helpButton->findColour (juce::TextButton::buttonColourId).getARGB(), Expected::colour ("colours.helpButton").getARGB());
+    EXPECT_EQ (panel->progressBar->findColour (juce::ProgressBar::backgroundColourId).getARGB(), Expected::colour ("colours.progressBarBackground").getARGB());
 
     for (auto* label : { panel->infoLabel, panel->step1Label, panel->step2Label, panel->progressLabel })
     {
@@ -63,12 +65,14 @@ TEST_F (PanelTest, ShowsTheFixedTextsAndColours)
 
 TEST_F (PanelTest, InformationLineCarriesANonZeroRevision)
 {
-    FirmwareImageClass image ("Quillet Q7", "1.3.00 Build 89", 7);
-    EXPECT_EQ (ContentComp::makeInfoText (image), "This will update your Quillet Q7 to version 1.3.00 Build 89 - R7");
-    EXPECT_TRUE (ContentComp::makeInfoText (image).endsWith (" - R7"));
+    const auto product = Expected::text ("product.name");
+    const auto version = Expected::text ("product.firmwareVersion");
 
-    FirmwareImageClass negative ("Quillet Q7", "1.3.00 Build 89", -2);
-    EXPECT_TRUE (ContentComp::makeInfoText (negative).endsWith (" - R-2"));
+    FirmwareImageClass image (product, version, 7);
+    EXPECT_EQ (ContentComp::makeInfoText (image), Expected::text ("panel.infoWithRevision", { { "revision", "7" } }));
+
+    FirmwareImageClass negative (product, version, -2);
+    EXPECT_EQ (ContentComp::makeInfoText (negative), Expected::text ("panel.infoWithRevision", { { "revision", "-2" } }));
 }
 
 TEST_F (PanelTest, ChildrenAreAddedInConstructionOrder)
@@ -113,33 +117,29 @@ TEST_F (PanelTest, AnOutputThatCannotBeOpenedLeavesTheButtonDisabledAndSaysWhy)
     EXPECT_FALSE (panel->midiInterface->isConnected());
     EXPECT_FALSE (panel->updateButton->isEnabled());
     EXPECT_EQ (updateButtonColour(), lightRed);
-    EXPECT_EQ (panel->progressLabel->getText(),
-               "Virtual Pedal could not be opened: quit any other program that uses it, then choose it again");
+    EXPECT_EQ (panel->progressLabel->getText(), Expected::text ("panel.notOpened", { { "name", "Virtual Pedal" } }));
 
     // Choosing "(Disconnected)" ends the matter, and the status line with it.
     chooseDisconnected();
-    EXPECT_EQ (panel->progressLabel->getText(), "Update progress:");
+    EXPECT_EQ (panel->progressLabel->getText(), Expected::text ("panel.statusPrefix"));
 }
 
 //==============================================================================
 TEST_F (PanelTest, LayoutInTheMainWindowSize)
 {
-    EXPECT_EQ (window->getBounds().getWidth(), 650);
-    EXPECT_EQ (window->getBounds().getHeight(), 400);
-    ASSERT_EQ (panel->getWidth(), 642);
-    ASSERT_EQ (panel->getHeight(), 366);
+    EXPECT_EQ (window->getBounds().withZeroOrigin(), Expected::size ("mainWindow.size"));
+    ASSERT_EQ (panel->getLocalBounds(), Expected::area ("mainWindow.panelBoundsInWindow").withZeroOrigin());
 
-    using R = juce::Rectangle<int>;
-    EXPECT_EQ (panel->infoLabel->getBounds(),     R (10, 15, 622, 50));
-    EXPECT_EQ (panel->helpButton->getBounds(),    R (538, 25, 94, 30));
-    EXPECT_EQ (panel->step1Label->getBounds(),    R (10, 70, 622, 30));
-    EXPECT_EQ (panel->midiInterface->getBounds(), R (10, 105, 622, 50));
-    EXPECT_EQ (panel->step2Label->getBounds(),    R (10, 165, 622, 30));
-    EXPECT_EQ (panel->updateButton->getBounds(),  R (538, 215, 94, 30));
-    EXPECT_EQ (panel->progressBar->getBounds(),   R (10, 215, 528, 30));
+    EXPECT_EQ (panel->infoLabel->getBounds(),     Expected::area ("panelLayout.info"));
+    EXPECT_EQ (panel->helpButton->getBounds(),    Expected::area ("panelLayout.helpButton"));
+    EXPECT_EQ (panel->step1Label->getBounds(),    Expected::area ("panelLayout.step1"));
+    EXPECT_EQ (panel->midiInterface->getBounds(), Expected::area ("panelLayout.outputs"));
+    EXPECT_EQ (panel->step2Label->getBounds(),    Expected::area ("panelLayout.step2"));
+    EXPECT_EQ (panel->updateButton->getBounds(),  Expected::area ("panelLayout.updateButton"));
+    EXPECT_EQ (panel->progressBar->getBounds(),   Expected::area ("panelLayout.progressBar"));
     // JUCE 7.0.5 sizes an attached label as its border (2) + 6 + the font
     // height rounded up from 15.5: 24 pixels, its bottom on the bar's top.
-    EXPECT_EQ (panel->progressLabel->getBounds(), R (10, 191, 528, 24));
+    EXPECT_EQ (panel->progressLabel->getBounds(), Expected::area ("panelLayout.statusLine"));
 
     EXPECT_EQ (panel->progressBar->getRight(), panel->updateButton->getX());
     EXPECT_EQ (panel->helpWindow->getBounds(), expectedHelpWindowBounds());
@@ -148,7 +148,7 @@ TEST_F (PanelTest, LayoutInTheMainWindowSize)
 TEST_F (PanelTest, LayoutFollowsThePanelWidthAndReCentresTheHelpWindow)
 {
     panel->helpWindow->setBounds (3, 4, 300, 200);
-    panel->setSize (800, 366);
+    panel->setSize (800, panel->getHeight());
 
     using R = juce::Rectangle<int>;
     EXPECT_EQ (panel->infoLabel->getBounds(),     R (10, 15, 780, 50));
@@ -169,7 +169,7 @@ TEST_F (PanelTest, HelpButtonTogglesOneWindowAndReCentresIt)
     panel->helpButton->triggerClick();
     ASSERT_TRUE (MessageLoop::runUntil ([helpWindow] { return helpWindow->isVisible(); }, 2000));
     EXPECT_EQ (panel->helpWindow, helpWindow);
-    EXPECT_EQ (helpWindow->getName(), "Firmware Update Help");
+    EXPECT_EQ (helpWindow->getName(), Expected::text ("helpWindow.title"));
     EXPECT_EQ (helpWindow->getBounds(), expectedHelpWindowBounds());
 
     auto* editor = findHelpEditor (*helpWindow);
@@ -215,7 +215,7 @@ TEST_F (PanelTest, ProgressNotificationBeforeAnyStatusShowsThePrefixAlone)
 {
     panel->changeListenerCallback (panel->protocol);
 
-    EXPECT_EQ (panel->progressLabel->getText(), "Update progress: ");
+    EXPECT_EQ (panel->progressLabel->getText(), statusLineSaying ({}));
     EXPECT_EQ (panel->progress, 0.0);
     EXPECT_FALSE (panel->updateButton->isEnabled());
 }
@@ -268,15 +268,15 @@ TEST_F (PanelTest, EveryStatusLineFitsWithoutBeingCutOff)
     // scale and cuts off what is still too long: the advice at the end of a
     // failure would be lost. Each line with its longest numbers.
     const juce::StringArray lines {
-        "Update progress: Uploading firmware",
-        "Update progress: Wait: all LEDs will turn orange, red, orange, then off when complete.",
-        "Update progress: Pedal disconnected after message 3,065 of 3,065: not updated, see Help",
-        "Update progress: Pedal stopped responding after message 3,064 of 3,065: not updated, see Help",
-        "Update progress: Message 3,065 of 3,065 could not be sent: not updated, see Help",
-        "Update progress: Program file damaged: download the updater again. Nothing was sent.",
-        "Update progress: Firmware image damaged at byte 12259619: upload stopped",
-        "Virtual Pedal is not connected: choose it again when it shows up",
-        "Virtual Pedal could not be opened: quit any other program that uses it, then choose it again",
+        statusLineSaying (Expected::text ("status.uploading")),
+        statusLineSaying (Expected::text ("status.complete")),
+        statusLineSaying (Expected::text ("status.disconnected", { { "n", "3,065" }, { "total", "3,065" } })),
+        statusLineSaying (Expected::text ("status.stoppedResponding", { { "n", "3,064" }, { "total", "3,065" } })),
+        statusLineSaying (Expected::text ("status.notSent", { { "n", "3,065" }, { "total", "3,065" } })),
+        statusLineSaying (Expected::text ("status.programFileDamaged")),
+        statusLineSaying (Expected::text ("status.imageDamaged", { { "offset", "12259619" } })),
+        Expected::text ("panel.notConnected", { { "name", "Virtual Pedal" } }),
+        Expected::text ("panel.notOpened", { { "name", "Virtual Pedal" } }),
     };
 
     const auto* label = panel->progressLabel;

@@ -5,9 +5,6 @@
 
 namespace
 {
-    const juce::String uploadingText ("Update progress: Uploading firmware");
-    const juce::String finishedText  ("Update progress: Wait: all LEDs will turn orange, red, orange, then off when complete.");
-
     /** A short image of complete SysEx messages, each one numbered. */
     std::vector<juce::uint8> makeImage (int numMessages)
     {
@@ -100,6 +97,8 @@ protected:
     }
 
     std::vector<juce::uint8> imageInUse;
+    const juce::String uploadingText = statusLineSaying (Expected::text ("status.uploading"));
+    const juce::String finishedText = statusLineSaying (Expected::text ("status.complete"));
 };
 
 TEST_F (UploadPanelTest, UploadGoesThroughUploadingToFinished)
@@ -174,14 +173,15 @@ TEST_F (UploadPanelTest, UpdateWithoutAConnectionWarnsOnceAndChangesNothing)
 
     EXPECT_EQ (dismisser.numAlerts, 1);
     EXPECT_EQ (dismisser.title, "");
-    EXPECT_EQ (dismisser.description, ". Please select an output device:");
+    // The framework describes an alert as its title, ". " and its message.
+    EXPECT_EQ (dismisser.description, ". " + Expected::text ("panel.noOutputWarning"));
     EXPECT_EQ (dismisser.iconType, juce::MessageBoxIconType::WarningIcon);
     EXPECT_EQ (dismisser.buttonTexts, juce::StringArray ("OK"));
 
     MessageLoop::runFor (300);
     EXPECT_EQ (dismisser.numAlerts, 1);
     EXPECT_EQ (panel->progress, 0.0);
-    EXPECT_EQ (panel->progressLabel->getText(), "Update progress:");
+    EXPECT_EQ (panel->progressLabel->getText(), Expected::text ("panel.statusPrefix"));
     EXPECT_FALSE (panel->updateButton->isEnabled());
     EXPECT_EQ (updateButtonColour(), lightRed);
     EXPECT_FALSE (panel->protocol->isThreadRunning());
@@ -225,7 +225,7 @@ TEST_F (UploadPanelTest, DeletingThePanelDuringAnUploadStopsTheThreadFirst)
     window.reset();
     const auto elapsedMs = juce::Time::getMillisecondCounterHiRes() - started;
 
-    EXPECT_EQ (watcher.order, juce::StringArray ("interface", "Firmware Update Help"));
+    EXPECT_EQ (watcher.order, juce::StringArray ("interface", Expected::text ("helpWindow.title")));
     EXPECT_FALSE (watcher.threadAliveAtInterfaceDeletion);
     EXPECT_FALSE (protocolThreadExists());
     EXPECT_LT (elapsedMs, 2000.0);

@@ -2,6 +2,7 @@
 #include "ui/BrenloHelpWindowContentComp.h"
 #include "ui/HelpText.h"
 #include "ui/UpdaterLookAndFeel.h"
+#include "Expected.h"
 #include "MessageLoop.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +32,14 @@ protected:
         return nullptr;
     }
 
+    /** Shows the window as the panel's Help button does: centred, at its size. */
+    void showAtItsSize()
+    {
+        const auto size = Expected::size ("helpWindow.size");
+        window->centreWithSize (size.getWidth(), size.getHeight());
+        window->setVisible (true);
+    }
+
     template <typename ComponentType>
     int countChildrenOfType() const
     {
@@ -51,8 +60,8 @@ TEST_F (HelpWindowTest, IsBuiltHiddenOnTheDesktopWithItsOwnFrame)
 {
     EXPECT_FALSE (window->isVisible());
     EXPECT_TRUE (window->isOnDesktop());
-    EXPECT_EQ (window->getName(), "Firmware Update Help");
-    EXPECT_EQ (window->getBackgroundColour().getARGB(), 0xffeff2f3u);
+    EXPECT_EQ (window->getName(), Expected::text ("helpWindow.title"));
+    EXPECT_EQ (window->getBackgroundColour().getARGB(), Expected::colour ("colours.windowBackground").getARGB());
     EXPECT_FALSE (window->isUsingNativeTitleBar());
     EXPECT_NE (window->getCloseButton(), nullptr);
     EXPECT_NE (window->getMinimiseButton(), nullptr);
@@ -67,8 +76,7 @@ TEST_F (HelpWindowTest, IsBuiltHiddenOnTheDesktopWithItsOwnFrame)
 
 TEST_F (HelpWindowTest, TextViewIsReadOnlyAndWrapsTheHelpText)
 {
-    window->centreWithSize (550, 400);
-    window->setVisible (true);
+    showAtItsSize();
 
     auto* editor = findEditor();
     ASSERT_NE (editor, nullptr);
@@ -87,11 +95,11 @@ TEST_F (HelpWindowTest, TextViewIsReadOnlyAndWrapsTheHelpText)
                editor->getWidth());
     EXPECT_LE (editor->getTextWidth(), editor->getWidth());
 
-    const auto heightAt550 = editor->getTextHeight();
-    window->setSize (300, 400);
+    const auto heightAtItsSize = editor->getTextHeight();
+    window->setSize (300, window->getHeight());
     EXPECT_EQ (editor->getBounds(), window->getContentComponent()->getLocalBounds());
     EXPECT_LE (editor->getTextWidth(), editor->getWidth());
-    EXPECT_GT (editor->getTextHeight(), heightAt550);
+    EXPECT_GT (editor->getTextHeight(), heightAtItsSize);
 
     // Typing changes nothing.
     EXPECT_FALSE (editor->keyPressed (juce::KeyPress ('x', juce::ModifierKeys(), 'x')));
@@ -101,8 +109,7 @@ TEST_F (HelpWindowTest, TextViewIsReadOnlyAndWrapsTheHelpText)
 
 TEST_F (HelpWindowTest, CloseButtonHidesWithoutDeleting)
 {
-    window->centreWithSize (550, 400);
-    window->setVisible (true);
+    showAtItsSize();
     auto* content = window->getContentComponent();
     auto* editor = findEditor();
 

@@ -7,25 +7,34 @@
 #include "ui/UpdaterLookAndFeel.h"
 #include "upload/BasicSysexProtocolClass.h"
 #include "VirtualMidi.h"
+#include "Expected.h"
 #include "MessageLoop.h"
 #include "TestUtilities.h"
 
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
+/** The panel's status line as it shows what the upload says. */
+inline juce::String statusLineSaying (const juce::String& status)
+{
+    return Expected::text ("panel.statusLine", { { "status", status } });
+}
+
 //==============================================================================
 /** A window built like the main window (own title bar, close button only,
-    resizable border, 650 x 400 centred) that owns an update panel. */
+    resizable border, the main window's size, centred) that owns an update
+    panel. */
 class PanelHostWindow  : public juce::DocumentWindow
 {
 public:
     PanelHostWindow()
-        : juce::DocumentWindow ({}, juce::Colour (0xffeff2f3), juce::DocumentWindow::closeButton, true)
+        : juce::DocumentWindow ({}, Expected::colour ("colours.windowBackground"), juce::DocumentWindow::closeButton, true)
     {
         panel = new ContentComp (this, {});
         setResizable (true, false);
         setContentOwned (panel, false);
-        centreWithSize (650, 400);
+        const auto size = Expected::size ("mainWindow.size");
+        centreWithSize (size.getWidth(), size.getHeight());
         setVisible (true);
     }
 
@@ -40,9 +49,6 @@ public:
 class PanelTest  : public testing::Test
 {
 protected:
-    static constexpr juce::uint32 lightGreen = 0xff7ebf7e;
-    static constexpr juce::uint32 lightRed   = 0xffff7e7e;
-
     void SetUp() override
     {
         VirtualMidi::reset();
@@ -88,6 +94,9 @@ protected:
     {
         return panel->updateButton->findColour (juce::TextButton::buttonColourId).getARGB();
     }
+
+    const juce::uint32 lightGreen = Expected::colour ("colours.updateButtonConnected").getARGB();
+    const juce::uint32 lightRed = Expected::colour ("colours.updateButtonNotConnected").getARGB();
 
     UpdaterLookAndFeel lookAndFeel;
     std::unique_ptr<PanelHostWindow> window;

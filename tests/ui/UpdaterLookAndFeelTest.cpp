@@ -2,7 +2,7 @@
 
 namespace
 {
-    /** Dark enough to read on the window background 0xffeff2f3. */
+    /** Dark enough to read on the windows' light background. */
     bool readsDarkOnLight (juce::Colour text)
     {
         return text.getPerceivedBrightness() < 0.4f;
@@ -32,8 +32,8 @@ TEST_F (PanelTest, EveryTextOfThePanelReadsDark)
 
     // The colours set explicitly are kept.
     EXPECT_EQ (updateButtonColour(), lightRed);
-    EXPECT_EQ (panel->helpButton->findColour (juce::TextButton::buttonColourId).getARGB(), 0xffeff2f3u);
-    EXPECT_EQ (window->getBackgroundColour().getARGB(), 0xffeff2f3u);
+    EXPECT_EQ (panel->helpButton->findColour (juce::TextButton::buttonColourId).getARGB(), Expected::colour ("colours.helpButton").getARGB());
+    EXPECT_EQ (window->getBackgroundColour().getARGB(), Expected::colour ("colours.windowBackground").getARGB());
 }
 
 TEST_F (PanelTest, HelpTextReadsDark)
@@ -49,5 +49,5 @@ TEST_F (PanelTest, HelpTextReadsDark)
         }
     }
 
-    EXPECT_EQ (panel->helpWindow->getBackgroundColour().getARGB(), 0xffeff2f3u);
+    EXPECT_EQ (panel->helpWindow->getBackgroundColour().getARGB(), Expected::colour ("colours.windowBackground").getARGB());
 }

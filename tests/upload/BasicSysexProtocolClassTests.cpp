@@ -2,6 +2,7 @@
 #include "RecordingInterface.h"
 #include "TestImage.h"
 #include "ProgressRecorder.h"
+#include "Expected.h"
 #include "MessageLoop.h"
 
 #include <gtest/gtest.h>
@@ -17,9 +18,6 @@ namespace
 {
     using Clock = std::chrono::steady_clock;
     using Event = RecordingInterface::Event;
-
-    const juce::String uploadingText ("Uploading firmware");
-    const juce::String completeText ("Wait: all LEDs will turn orange, red, orange, then off when complete.");
 
     std::vector<juce::uint8> concatenate (std::initializer_list<std::vector<juce::uint8>> parts)
     {
@@ -86,6 +84,9 @@ namespace
             for (size_t i = 1; i < messages.size(); ++i)
                 EXPECT_GE (messages[i].sendStart - messages[i - 1].sendStart, 15ms) << "before message " << i;
         }
+
+        const juce::String uploadingText = Expected::text ("status.uploading");
+        const juce::String completeText = Expected::text ("status.complete");
 
         RecordingInterface interface;
         ProgressRecorder recorder;
@@ -472,6 +473,10 @@ TEST_F (UploadTest, DamagedImagesStopTheUploadAtTheDamage)
     auto wrongFirstByte = first;
     wrongFirstByte.front() = 0x7f;
 
+    const auto empty = Expected::text ("status.imageEmpty");
+    const auto tooLarge = Expected::text ("status.imageTooLarge");
+    const auto damagedAt = [] (int offset) { return Expected::text ("status.imageDamaged", { { "offset", juce::String (offset) } }); };
+
     // The last case's 0xF7 lies just past the claimed end: it must not be found.
     const struct
     {
@@ -481,15 +486,15 @@ TEST_F (UploadTest, DamagedImagesStopTheUploadAtTheDamage)
         std::vector<std::vector<juce::uint8>> sent;
         juce::String status;
     } cases[] = {
-        { "no stream", {}, 0, {}, "Firmware image empty: upload stopped" },
-        { "length 0", first, 0, {}, "Firmware image empty: upload stopped" },
-        { "length 2^32", first, (juce::int64) 1 << 32, {}, "Firmware image too large: upload stopped" },
-        { "length 2^32 + 9", first, ((juce::int64) 1 << 32) + 9, {}, "Firmware image too large: upload stopped" },
-        { "wrong first byte", wrongFirstByte, 9, {}, "Firmware image damaged at byte 0: upload stopped" },
+        { "no stream", {}, 0, {}, empty },
+        { "length 0", first, 0, {}, empty },
+        { "length 2^32", first, (juce::int64) 1 << 32, {}, tooLarge },
+        { "length 2^32 + 9", first, ((juce::int64) 1 << 32) + 9, {}, tooLarge },
+        { "wrong first byte", wrongFirstByte, 9, {}, damagedAt (0) },
         { "wrong byte where a message starts", concatenate ({ first, { 0x00, 0x01, 0xf7 }, TestImage::makeMessage (9, 1) }),
-          21, { first }, "Firmware image damaged at byte 9: upload stopped" },
+          21, { first }, damagedAt (9) },
         { "no 0xF7 before the end", concatenate ({ first, { 0xf0, 0x01, 0x02, 0xf7 } }),
-          12, { first }, "Firmware image damaged at byte 9: upload stopped" }
+          12, { first }, damagedAt (9) }
     };
 
     for (const auto& damaged : cases)
@@ -526,9 +531,12 @@ TEST_F (UploadTest, DamagedImagesStopTheUploadAtTheDamage)
 // has the whole image.
 TEST_F (UploadTest, AFailedSendOrAGoneDeviceStopsTheUploadAndSaysSo)
 {
-    const juce::String notComplete (": not updated, see Help");
-    const juce::String complete ("Wait: all LEDs will turn orange, red, orange, then off when complete.");
     const auto failed = ProgressClass::UploadState::deviceFailed;
+
+    const auto ofSix = [] (const char* key, int n)
+    {
+        return Expected::text (key, { { "n", juce::String (n) }, { "total", "6" } });
+    };
 
     const auto goesWith = [] (int message)
     {
@@ -549,21 +557,21 @@ TEST_F (UploadTest, AFailedSendOrAGoneDeviceStopsTheUploadAndSaysSo)
         ProgressClass::UploadState state;
     } cases[] = {
         { "the fourth send fails", [] (RecordingInterface& i) { i.failSendsFrom (3, SendResult::Status::failed); },
-          3, "Message 4 of 6 could not be sent" + notComplete, failed },
+          3, ofSix ("status.notSent", 4), failed },
         { "the fourth send times out", [] (RecordingInterface& i) { i.failSendsFrom (3, SendResult::Status::timedOut); },
-          3, "Pedal stopped responding after message 3 of 6" + notComplete, failed },
+          3, ofSix ("status.stoppedResponding", 3), failed },
         { "no output open at the first send", [] (RecordingInterface& i) { i.failSendsFrom (0, SendResult::Status::notOpen); },
-          0, "Message 1 of 6 could not be sent" + notComplete, failed },
+          0, ofSix ("status.notSent", 1), failed },
         { "the device goes once it has taken the second message", goesWith (1),
-          2, "Pedal disconnected after message 2 of 6" + notComplete, failed },
+          2, ofSix ("status.disconnected", 2), failed },
         { "the device goes once it has taken the last message", goesWith (5),
-          6, complete, ProgressClass::UploadState::complete },
+          6, completeText, ProgressClass::UploadState::complete },
         { "the device is gone before the first message", [] (RecordingInterface& i) { i.setPresent (false); },
-          0, "Pedal disconnected after message 0 of 6" + notComplete, failed },
+          0, ofSix ("status.disconnected", 0), failed },
         { "the device goes with the second message, which the system only took", handedOverOnly (goesWith (1)),
-          2, "Pedal disconnected after message 2 of 6" + notComplete, failed },
+          2, ofSix ("status.disconnected", 2), failed },
         { "the device goes with the last message, which the system only took", handedOverOnly (goesWith (5)),
-          6, "Pedal disconnected after message 6 of 6" + notComplete, failed },
+          6, ofSix ("status.disconnected", 6), failed },
     };
 
     for (const auto& fault : cases)
@@ -595,7 +603,7 @@ TEST_F (UploadTest, ACopyOfTheImageThatDoesNotMatchItsDigestIsNotSent)
     ASSERT_TRUE (runUntilUploadEnds());
 
     EXPECT_EQ (interface.getNumMessages(), 0);
-    EXPECT_EQ (protocol->getStatusText(), "Program file damaged: download the updater again. Nothing was sent.");
+    EXPECT_EQ (protocol->getStatusText(), Expected::text ("status.programFileDamaged"));
     EXPECT_EQ (protocol->getUploadState(), ProgressClass::UploadState::imageFailed);
 
     // The copy as it was built goes out whole.

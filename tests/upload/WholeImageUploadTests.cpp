@@ -1,5 +1,6 @@
 #include "upload/BasicSysexProtocolClass.h"
 #include "midi/MidiInterfaceClass.h"
+#include "Expected.h"
 #include "MessageLoop.h"
 #include "TestUtilities.h"
 #include "VirtualMidi.h"
@@ -88,7 +89,7 @@ TEST (WholeImageUpload, EmbeddedImageGoesOutUnchangedInOrderAtLeast15msApart)
     protocol->startProtocol();
     ASSERT_TRUE (MessageLoop::runUntil ([&] { return ! protocol->isThreadRunning(); }, 300000));
 
-    EXPECT_EQ (protocol->getStatusText(), "Wait: all LEDs will turn orange, red, orange, then off when complete.");
+    EXPECT_EQ (protocol->getStatusText(), Expected::text ("status.complete"));
     EXPECT_EQ (protocol->progress.load(), 1.0);
     EXPECT_EQ (protocol->getUploadState(), ProgressClass::UploadState::complete);
 

@@ -57,33 +57,49 @@ Needs ImageMagick's convert and tesseract.
 """
 
 import difflib
+import os
 import statistics
 import subprocess
 import sys
 
-# The panel's layout (ui/ContentComp.cpp), in panel coordinates: x, y, width, height.
-BAR = (10, 215, 528, 30)
-STATUS_LINE = (10, 185, 528, 30)
-UPDATE_BUTTON = (538, 215, 94, 30)
-HELP_BUTTON = (538, 25, 94, 30)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import expected  # noqa: E402
+
+# The panel's layout, in panel coordinates: x, y, width, height.
+BAR = expected.numbers("panelLayout.progressBar")
+UPDATE_BUTTON = expected.numbers("panelLayout.updateButton")
+HELP_BUTTON = expected.numbers("panelLayout.helpButton")
+# The status line: its label, with 6 px more above the text for tesseract.
+_label = expected.numbers("panelLayout.statusLine")
+STATUS_LINE = (_label[0], _label[1] - 6, _label[2], _label[3] + 6)
 
 # The colours the framework draws them in (its light scheme, and the panel's
 # own button colours, drawn at 0.9 of their saturation when not focused):
-BAR_FILL = (66, 162, 200)
-UPDATE_ENABLED = (132, 191, 132)     # 0xff008000 brightened by 0.99
-UPDATE_DISABLED = (185, 216, 187)    # the same at half opacity over the panel
-UPDATE_RED = (246, 190, 190)         # 0xffff0000 brightened by 0.99, disabled, over the panel
-HELP = (239, 242, 243)               # 0xffeff2f3
+# update's green or red brightened by 0.99, and while it is disabled at half
+# opacity over the panel.
+BAR_FILL = expected.colour("coloursOnScreen.progressBarFill")
+UPDATE_ENABLED = expected.colour("coloursOnScreen.updateButtonConnected")
+UPDATE_DISABLED = expected.colour("coloursOnScreen.updateButtonDuringUpload")
+UPDATE_RED = expected.colour("coloursOnScreen.updateButtonNotConnected")
+HELP = expected.colour("coloursOnScreen.helpButton")
 COLOUR_TOLERANCE = 6
 
-UPLOADING_TEXT = "Update progress: Uploading firmware"
-COMPLETE_TEXT = "Update progress: Wait: all LEDs will turn orange, red, orange, then off when complete."
-NOT_OPENED_TEXT = "{} could not be opened: quit any other program that uses it, then choose it again"
-STOPPED_TEXTS = {
-    "--disconnected": "Update progress: Pedal disconnected after message {:,} of 3,065: not updated, see Help",
-    "--stuck": "Update progress: Pedal stopped responding after message {:,} of 3,065: not updated, see Help",
+# The embedded image's count of messages, as the status line writes it.
+IMAGE_MESSAGES = "3,065"
+
+
+def status_line(key, **values):
+    return expected.text("panel.statusLine", status=expected.text(key, **values))
+
+
+UPLOADING_TEXT = status_line("status.uploading")
+COMPLETE_TEXT = status_line("status.complete")
+STOPPED_KEYS = {
+    "--disconnected": "status.disconnected",
+    "--stuck": "status.stoppedResponding",
 }
-LEFT_BEHIND_TEXT = "Virtual Pedal - Virtual Pedal did not answer: unplug and reconnect it, then restart the updater"
+# Wine names the pedal's port after the device and the port.
+LEFT_BEHIND_TEXT = expected.text("panel.leftBehind", name="Virtual Pedal - Virtual Pedal")
 # OCR may misread a letter or two; another status line differs far more.
 TEXT_SIMILARITY = 0.9
 
@@ -157,18 +173,18 @@ class Screen:
         return [(" ".join(words), first / 3, (last - first) / 3) for words, first, last in lines.values()]
 
 
-def near(colour, expected):
-    return all(abs(a - b) <= COLOUR_TOLERANCE for a, b in zip(colour, expected))
+def near(colour, wanted):
+    return all(abs(a - b) <= COLOUR_TOLERANCE for a, b in zip(colour, wanted))
 
 
-def similar(text, expected):
-    return difflib.SequenceMatcher(None, text, expected).ratio() >= TEXT_SIMILARITY
+def similar(text, wanted):
+    return difflib.SequenceMatcher(None, text, wanted).ratio() >= TEXT_SIMILARITY
 
 
-def shows(text, expected):
+def shows(text, wanted):
     """Whether a line read as text shows the expected one, whole: a line the
     label had to cut off with an ellipsis does not count."""
-    return similar(text, expected)
+    return similar(text, wanted)
 
 
 def shows_the_end(screen):
@@ -188,15 +204,15 @@ def check_upload(first, second, finished, checks):
     checks.expect("the bar has grown two thirds of the way", fills[0] + 0.1 < fills[1] < 0.98, shown)
     checks.expect("the bar is full at the end", fills[2] >= 0.97, shown)
 
-    for screen, expected in ((second, UPLOADING_TEXT), (finished, COMPLETE_TEXT)):
+    for screen, wanted in ((second, UPLOADING_TEXT), (finished, COMPLETE_TEXT)):
         text = screen.text(STATUS_LINE)
-        checks.expect(f"the status line reads \"{expected}\"", similar(text, expected), repr(text))
+        checks.expect(f"the status line reads \"{wanted}\"", similar(text, wanted), repr(text))
 
-    for screen, area, expected, what in ((second, UPDATE_BUTTON, UPDATE_DISABLED, "update greyed out during the upload"),
+    for screen, area, wanted, what in ((second, UPDATE_BUTTON, UPDATE_DISABLED, "update greyed out during the upload"),
                                          (finished, UPDATE_BUTTON, UPDATE_ENABLED, "update green at the end"),
                                          (finished, HELP_BUTTON, HELP, "Help in its own colour at the end")):
         colour = screen.colour(button_strip(area))
-        checks.expect(what, near(colour, expected), f"{colour}, expected {expected}")
+        checks.expect(what, near(colour, wanted), f"{colour}, expected {wanted}")
 
 
 def check_complete(screen, checks):
@@ -211,9 +227,9 @@ def check_complete(screen, checks):
 
 
 def check_not_opened(name, screen, checks):
-    expected = NOT_OPENED_TEXT.format(name)
+    wanted = expected.text("panel.notOpened", name=name)
     text = screen.text(STATUS_LINE)
-    checks.expect(f"the status line reads \"{expected}\"", shows(text, expected), repr(text))
+    checks.expect(f"the status line reads \"{wanted}\"", shows(text, wanted), repr(text))
 
     colour = screen.colour(button_strip(UPDATE_BUTTON))
     checks.expect("update red and disabled: no output is open", near(colour, UPDATE_RED), f"{colour}, expected {UPDATE_RED}")
@@ -226,12 +242,12 @@ def row_of(text, screen, width, height):
     return (matches[0] if len(matches) == 1 else None), [read for read, _, _ in rows]
 
 
-def check_stopped(expected_text, messages, screen, checks):
-    expected = expected_text.format(messages)
+def check_stopped(key, messages, screen, checks):
+    wanted = status_line(key, n=f"{messages:,}", total=IMAGE_MESSAGES)
     text = screen.text(STATUS_LINE)
     # The count is what tells one stop from another: it must read exactly.
-    checks.expect(f"the status line shows \"{expected}\"",
-                  shows(text, expected) and f"message {messages:,} of" in text, repr(text))
+    checks.expect(f"the status line shows \"{wanted}\"",
+                  shows(text, wanted) and f"message {messages:,} of" in text, repr(text))
 
     fill = screen.bar_fill()
     checks.expect("the bar stays where the upload stopped, partly filled", 0.02 < fill < 0.97, f"{fill:.2f}")
@@ -275,8 +291,8 @@ def main(argv):
         check_not_opened(args[0], Screen(args[1], panel_x, panel_y), checks)
     elif mode == "--left-behind" and len(args) == 1:
         check_left_behind(Screen(args[0], panel_x, panel_y), checks)
-    elif mode in STOPPED_TEXTS and len(args) == 2:
-        check_stopped(STOPPED_TEXTS[mode], int(args[0]), Screen(args[1], panel_x, panel_y), checks)
+    elif mode in STOPPED_KEYS and len(args) == 2:
+        check_stopped(STOPPED_KEYS[mode], int(args[0]), Screen(args[1], panel_x, panel_y), checks)
     elif not mode.startswith("--") and len(args) == 2:
         check_upload(*(Screen(path, panel_x, panel_y) for path in argv[3:]), checks)
     else:
