@@ -187,7 +187,7 @@ TEST_F (MidiInterfaceChoice, ADeviceOpensAndEachChoiceBroadcastsOnce)
     EXPECT_EQ (VirtualMidi::getNumOpenConnections(), 1);
     EXPECT_EQ (changes.count, 3);
 
-    const auto message = makeSysex (8);
+    const auto message = TestUtilities::makeSysex (8);
     TestUtilities::offTheMessageThread ([&] { return midi->sendBytes (message.data(), (int) message.size()); });
 
     const auto events = VirtualMidi::getEvents();
@@ -314,7 +314,7 @@ TEST_F (MidiInterfaceDeviceList, AChoiceOpensItsOwnDeviceOrNothingAndOpeningTheS
     }
 
     EXPECT_EQ (midi->getChosenOutputName(), "C");
-    const auto message = makeSysex (8);
+    const auto message = TestUtilities::makeSysex (8);
     const auto send = [&] { return midi->sendBytes (message.data(), (int) message.size()); };
     EXPECT_EQ (TestUtilities::offTheMessageThread (send).status, SendResult::Status::notOpen);
 
@@ -429,11 +429,11 @@ TEST_F (MidiInterfaceInputSide, IncomingBytesStayInsideTheRingAndAreNotReadWitho
 
     EXPECT_EQ (midi->readReceivedBytes (destination.data(), (juce::uint32) destination.size()), 0);
 
-    const auto sysex = makeSysex (256);
+    const auto sysex = TestUtilities::makeSysex (256);
     receive (juce::MidiMessage (sysex.data(), (int) sysex.size()));
     EXPECT_EQ (midi->readReceivedBytes (destination.data(), (juce::uint32) destination.size()), 0);
 
-    const auto longSysex = makeSysex (4009);
+    const auto longSysex = TestUtilities::makeSysex (4009);
     receive (juce::MidiMessage (longSysex.data(), (int) longSysex.size()));
     EXPECT_EQ (midi->readReceivedBytes (destination.data(), (juce::uint32) destination.size()), 0);
 

@@ -19,7 +19,7 @@ TEST_F (MidiInterfaceThreads, SendingWhileTheOutputIsReplacedOrClosed)
     TestUtilities::makeUsbPedals ({ "A", "B" }, 1'000'000);
     start ({ "A", "B" });
 
-    const auto message = makeSysex (300);
+    const auto message = TestUtilities::makeSysex (300);
     std::atomic<bool> stop { false };
     std::atomic<int> numSends { 0 };
 
@@ -80,7 +80,7 @@ protected:
         on another thread and makes the choice 40 ms into it. */
     SwitchDuringSend switchDuringSend (const std::function<void()>& makeChoice)
     {
-        const auto message = makeSysex (1000);
+        const auto message = TestUtilities::makeSysex (1000);
         VirtualMidi::clearEvents();
 
         SwitchDuringSend result;

@@ -92,19 +92,6 @@ protected:
         return nullptr;
     }
 
-    /** A complete SysEx message of this total length, 0xF0 to 0xF7. */
-    static std::vector<juce::uint8> makeSysex (size_t length)
-    {
-        std::vector<juce::uint8> bytes (length);
-
-        for (size_t i = 0; i < length; ++i)
-            bytes[i] = (juce::uint8) ((i * 7 + 3) & 0x7f);
-
-        bytes.front() = 0xf0;
-        bytes.back() = 0xf7;
-        return bytes;
-    }
-
     BroadcastCounter changes;
     std::unique_ptr<MidiInterfaceClass> midi;
     juce::ComboBox* selector = nullptr;

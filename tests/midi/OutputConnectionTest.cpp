@@ -36,19 +36,6 @@ namespace
             return TestUtilities::offTheMessageThread ([&] { return connection.send (message.data(), (int) message.size()); });
         }
 
-        /** A complete SysEx message of this total length, 0xF0 to 0xF7. */
-        static std::vector<juce::uint8> makeSysex (size_t length)
-        {
-            std::vector<juce::uint8> bytes (length);
-
-            for (size_t i = 0; i < length; ++i)
-                bytes[i] = (juce::uint8) ((i * 7 + 3) & 0x7f);
-
-            bytes.front() = 0xf0;
-            bytes.back() = 0xf7;
-            return bytes;
-        }
-
         OutputConnection connection;
     };
 
@@ -63,7 +50,7 @@ TEST_F (OutputConnectionTest, WithoutAnOutputSendsNothing)
 {
     VirtualMidi::setOutputPorts ({ "A" });
     VirtualMidi::setOpenRefused ("A", true);
-    const auto message = makeSysex (16);
+    const auto message = TestUtilities::makeSysex (16);
 
     EXPECT_EQ (send (message).status, SendResult::Status::notOpen);
 
@@ -83,7 +70,7 @@ TEST_F (OutputConnectionTest, AProgramsPortTakesALargeSysexWholeAndUnchanged)
     VirtualMidi::setOutputPorts ({ "A", "B" });
     ASSERT_TRUE (choose ("B"));
 
-    const auto message = makeSysex (4009);
+    const auto message = TestUtilities::makeSysex (4009);
     const auto copy = message;
 
     EXPECT_EQ (send (message).status, SendResult::Status::handedOver);
@@ -110,7 +97,7 @@ TEST_F (OutputConnectionTest, AUsbDeviceTakesAMessageLongerThanItsBufferWholeBef
 
     ASSERT_TRUE (choose ("USB"));
 
-    const auto message = makeSysex (10'000);
+    const auto message = TestUtilities::makeSysex (10'000);
     const auto result = send (message);
     const auto returnedNs = nanosecondsOf (std::chrono::steady_clock::now());
 

@@ -33,6 +33,20 @@ namespace TestUtilities
             VirtualMidi::setRawMidiPort (port, bytesPerSecond);
     }
 
+    /** A complete SysEx message of this total length, 0xF0 to 0xF7, whose
+        data bytes differ from their neighbours. */
+    inline std::vector<juce::uint8> makeSysex (size_t length)
+    {
+        std::vector<juce::uint8> bytes (length);
+
+        for (size_t i = 0; i < length; ++i)
+            bytes[i] = (juce::uint8) ((i * 7 + 3) & 0x7f);
+
+        bytes.front() = 0xf0;
+        bytes.back() = 0xf7;
+        return bytes;
+    }
+
     /** Runs the call on a thread of its own and returns what it returned: the
         protocol thread's calls assert that they are not made on the message
         thread, which the tests' own thread is. */

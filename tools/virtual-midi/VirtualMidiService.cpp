@@ -998,15 +998,11 @@ int VirtualMidiService::drainRawMidi (int output)
 {
     std::unique_lock<std::mutex> guard (lock);
     auto now = monotonicNow();
-    auto* open = findRawMidiOutput (output);
+    auto error = 0;
+    auto* open = findWorkingRawMidiOutput (output, now, error);
 
     if (open == nullptr)
-        return -EBADFD;
-
-    updateRawMidiOutput (*open, now);
-
-    if (open->unplugged)
-        return -ENODEV;
+        return error;
 
     // The kernel waits until the buffer is empty (ten seconds at most: a
     // device that goes meanwhile leaves it full, and that is the wait), then
@@ -1044,15 +1040,11 @@ long VirtualMidiService::writeRawMidi (int output, const std::uint8_t* bytes, st
 {
     const std::lock_guard<std::mutex> guard (lock);
     const auto now = monotonicNow();
-    auto* open = findRawMidiOutput (output);
+    auto error = 0;
+    auto* open = findWorkingRawMidiOutput (output, now, error);
 
     if (open == nullptr)
-        return -EBADFD;
-
-    updateRawMidiOutput (*open, now);
-
-    if (open->unplugged)
-        return -ENODEV;
+        return error;
 
     long result = -EAGAIN;
 
@@ -1152,6 +1144,30 @@ VirtualMidiService::RawMidiOutput* VirtualMidiService::findRawMidiOutput (int ou
 {
     const auto it = rawMidiOutputs.find (output);
     return it != rawMidiOutputs.end() ? &it->second : nullptr;
+}
+
+/** The open output brought up to now, or nullptr with the error the library
+    gives for it: -EBADFD for a handle that is not open, -ENODEV once its
+    device has gone. */
+VirtualMidiService::RawMidiOutput* VirtualMidiService::findWorkingRawMidiOutput (int output, std::int64_t nowNs, int& error)
+{
+    auto* open = findRawMidiOutput (output);
+
+    if (open == nullptr)
+    {
+        error = -EBADFD;
+        return nullptr;
+    }
+
+    updateRawMidiOutput (*open, nowNs);
+
+    if (open->unplugged)
+    {
+        error = -ENODEV;
+        return nullptr;
+    }
+
+    return open;
 }
 
 bool VirtualMidiService::hasOpenRawMidiOutput (int clientId) const

@@ -246,6 +246,7 @@ private:
                       std::int64_t startNs, std::int64_t endNs, bool whole);
     bool isStuck (const std::string& name);
     RawMidiOutput* findRawMidiOutput (int output);
+    RawMidiOutput* findWorkingRawMidiOutput (int output, std::int64_t nowNs, int& error);
     bool hasOpenRawMidiOutput (int clientId) const;
     void updateRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs);
     void discardRawMidiOutput (RawMidiOutput& output, std::int64_t nowNs);
