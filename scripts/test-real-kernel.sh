@@ -7,8 +7,9 @@
 #
 #   scripts/test-real-kernel.sh [--usbmon] [BUILD_DIR] [SCENARIO...]
 #
-# BUILD_DIR is build/debug unless named. The scenarios (all unless named), each
-# in a guest of its own, driven as a person would (tests/real-kernel/scenario.sh):
+# BUILD_DIR is build/debug unless named. The scenarios (the first four unless
+# named), each in a guest of its own, driven as a person would
+# (tests/real-kernel/scenario.sh):
 #
 #   whole     a whole upload: the success text and the pedal's bytes identical
 #             to the image; the sequencer clients and ports started and ended
@@ -20,6 +21,9 @@
 #             pedal says it could not be opened and update stays red
 #   restart   the pedal restarts right after the last message: the upload is
 #             still complete
+#   wine      the Windows program (scripts/build-windows.sh) under Wine, through
+#             Wine's own MIDI driver to the real sequencer and the same pedal:
+#             a whole upload, byte for byte
 #
 # Results, screenshots, captures and logs go to BUILD_DIR/real-kernel/SCENARIO/;
 # the kernel, downloaded once, is kept in BUILD_DIR/real-kernel/kernel/. With
@@ -47,9 +51,9 @@ if [[ $# -gt 0 && -d "$1" ]]; then
 fi
 build="$(cd "$build" && pwd)"
 
-allScenarios=(whole unplug held restart)
+allScenarios=(whole unplug held restart wine)
 scenarios=("$@")
-[[ ${#scenarios[@]} -gt 0 ]] || scenarios=("${allScenarios[@]}")
+[[ ${#scenarios[@]} -gt 0 ]] || scenarios=(whole unplug held restart)
 for s in "${scenarios[@]}"; do
     [[ " ${allScenarios[*]} " == *" $s "* ]] || fail "no scenario \"$s\" (there are: ${allScenarios[*]})"
 done
@@ -65,6 +69,13 @@ for f in "$program" "$build/tools/usb-pedal/quillet-usb-pedal" \
          "$build/tools/capture-check/quillet-capture-check" "$build/firmware/development-image.syx"; do
     [[ -e "$f" ]] || fail "missing $f: build the debug preset first"
 done
+
+windowsProgram=""
+if [[ " ${scenarios[*]} " == *" wine "* ]]; then
+    scripts/require-packages.sh "The real-kernel bench's Windows program" wine64
+    windowsProgram="$root/build/windows/QuilletLooperSwUpdater_artefacts/Release/QuilletLooperSwUpdater.exe"
+    [[ -f "$windowsProgram" ]] || fail "missing $windowsProgram: run scripts/build-windows.sh first"
+fi
 
 out="$build/real-kernel"
 mkdir -p "$out"
@@ -132,6 +143,21 @@ rm "$initramfs/modules.paths"
 rm -rf "$initramfs"
 
 #==============================================================================
+# The Wine prefix, made here: made in the guest, on the emulated processor, it
+# takes minutes. The guest writes to it only in its own memory (the overlay).
+if [[ -n "$windowsProgram" ]]; then
+    say "making the Wine prefix"
+    rm -rf "$out/wine-prefix"
+    ( export WINEPREFIX="$out/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+      source scripts/desktop-session.sh
+      xvfb_run /usr/lib/wine/wine64 wineboot --init
+      # Windows are left unmanaged: the guest has no window manager either.
+      xvfb_run /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
+      /usr/lib/wine/wineserver -w ) >"$out/wine-prefix.log" 2>&1 </dev/null \
+        || fail "the Wine prefix could not be made (see $out/wine-prefix.log)"
+fi
+
+#==============================================================================
 # One guest per scenario: it writes its findings into the results share and
 # powers off. Its time limit covers a scenario's slowest run with room to
 # spare; a guest that does not power off by then has hung.
@@ -143,12 +169,17 @@ run_guest()
     rm -rf "$results"
     mkdir -p "$results"
 
+    # Wine's processes die on a page fault on their way back from a system
+    # call when the emulated processor has SMAP and SMEP; without them they run.
+    local cpu=max
+    [[ "$scenario" != wine ]] || cpu=max,-smap,-smep
+
     say "booting the guest for \"$scenario\""
     started=$SECONDS
-    qemu-system-x86_64 -machine q35 -accel tcg -cpu max -smp 1 -m 2048 \
+    qemu-system-x86_64 -machine q35 -accel tcg -cpu "$cpu" -smp 1 -m 2048 \
         -display none -monitor none -serial "file:$results/console.log" -no-reboot \
         -kernel "$vmlinuz" -initrd "$out/initrd.gz" \
-        -append "console=ttyS0 quiet panic=-1 quillet_guest=$root/tests/real-kernel/guest.sh quillet_scenario=$scenario quillet_build=$build quillet_usbmon=$usbmon" \
+        -append "console=ttyS0 quiet panic=-1 quillet_guest=$root/tests/real-kernel/guest.sh quillet_scenario=$scenario quillet_build=$build quillet_usbmon=$usbmon${windowsProgram:+ quillet_windows_program=$windowsProgram}" \
         -virtfs "local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap" \
         -virtfs "local,path=$results,mount_tag=results,security_model=none" \
         </dev/null >"$results/qemu.log" 2>&1 &

@@ -253,26 +253,6 @@ close_and_wait
 pid=""
 say "close click to process exit: $closeMs ms (exit status $status)"
 
-# Wine 8.0's ALSA MIDI driver can fault at process exit, once a MIDI device has
-# been used: its notify thread returns into the driver while the driver is
-# being unloaded, and the process ends on SIGSEGV. That fault alone is
-# excused; any other fault, or another status, fails.
-program_ended_well()
-{
-    (( status == 0 )) && return 0
-
-    local notifyThread faults
-    notifyThread="$(sed -n 's/^\([0-9a-f]*\):trace:thread:SetThreadDescription .*L"winealsa_midi_notify".*/\1/p' "$log" | head -n 1)"
-    faults="$(grep -E '^[0-9a-f]+:trace:seh:[a-z_]+ code=c' "$log" || true)"
-
-    if (( status == 139 )) && [[ -n "$notifyThread" && -n "$faults" ]] && ! grep -qv "^${notifyThread}:" <<<"$faults"; then
-        echo "the process ended on the known fault of Wine's MIDI driver at exit (thread winealsa_midi_notify)"
-        return 0
-    fi
-    echo "the program ended with status $status"
-    echo "$faults"
-    return 1
-}
 check --show "the program ended well" program_ended_well
 
 # The stand-in stamps a message when Wine's MIDI driver hands it to the

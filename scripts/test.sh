@@ -128,6 +128,8 @@ stage "tsan"                dependencies  scripts/sanitizers.sh tsan
 stage "fuzzing"             dependencies  scripts/fuzz.sh 60
 # The Windows program: cross-built with MinGW-w64 and its resources read back.
 stage "windows build"       dependencies  scripts/build-windows.sh
+# The Windows program under Wine, on the same real kernel and USB pedal.
+stage "real kernel, Wine"   "windows build" scripts/test-real-kernel.sh build/debug wine
 stage "packages"            "windows build" scripts/package.sh
 stage "debian package"      packages      scripts/test-deb.sh
 stage "windows installer"   packages      scripts/test-windows.sh

@@ -3,8 +3,9 @@
 # (tests/real-kernel/init hands over here): mounts what a desktop session
 # expects, runs one scenario of scenario.sh with its output in the results
 # share, writes the scenario's exit status beside it and powers the guest off.
-# The kernel's command line names the scenario, the build folder and whether
-# to record the USB bus (quillet_scenario, quillet_build, quillet_usbmon).
+# The kernel's command line names the scenario, the build folder, whether
+# to record the USB bus and, for the scenario wine, the Windows program
+# (quillet_scenario, quillet_build, quillet_usbmon, quillet_windows_program).
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 export HOME=/root LANG=C.UTF-8
 
@@ -37,6 +38,6 @@ ln -s fd/1 /dev/stdout
 ln -s fd/2 /dev/stderr
 
 status=0
-"$here/scenario.sh" "$quillet_scenario" "$quillet_build" /results "${quillet_usbmon:-0}" >/results/guest.log 2>&1 </dev/null || status=$?
+"$here/scenario.sh" "$quillet_scenario" "$quillet_build" /results "${quillet_usbmon:-0}" "${quillet_windows_program:-}" >/results/guest.log 2>&1 </dev/null || status=$?
 echo "$status" >/results/exit-status
 power_off
