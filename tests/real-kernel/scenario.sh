@@ -344,12 +344,21 @@ upload_until_unplugged()
         check_screens --disconnected "$taken" "$shot"
 }
 
+# After a whole upload (upload_whole): the program closed and the pedal's
+# reader stopped; what the screens showed and what the pedal took checked.
+close_and_check_whole_upload()
+{
+    close_program
+    stop_pedal
+    upload_screens_checks
+    whole_image_checks "$pedalCapture"
+    check "the pedal's reader kept up (no overrun)" test "$(summary_value "$pedalSummary" xruns)" -eq 0
+}
+
 #==============================================================================
 # a, f: a whole upload, and the sequencer clients and ports that start and end
-# meanwhile, from the system's announcements. Opening the output may start and
-# end a client or two for its questions; more than a few during an upload means
-# something costs a client per message, which every other sequencer program
-# hears about.
+# meanwhile, from the system's announcements: none may. A client started for
+# every message would be heard of by every other sequencer program.
 scenario_whole()
 {
     begin_row whole
@@ -370,11 +379,7 @@ scenario_whole()
     kill -TERM "$listener"
     wait "$listener" || fail "the announcements' listener ended with status $?"
 
-    close_program
-    stop_pedal
-    upload_screens_checks
-    whole_image_checks "$pedalCapture"
-    check "the pedal's reader kept up (no overrun)" test "$(summary_value "$pedalSummary" xruns)" -eq 0
+    close_and_check_whole_upload
     end_row
 
     local a="$results/announcements.summary" started ended
@@ -508,11 +513,7 @@ scenario_wine()
     sleep 0.5
     screenshot ready
     upload_whole 16
-    close_program
-    stop_pedal
-    upload_screens_checks
-    whole_image_checks "$pedalCapture"
-    check "the pedal's reader kept up (no overrun)" test "$(summary_value "$pedalSummary" xruns)" -eq 0
+    close_and_check_whole_upload
     end_row
 }
 
