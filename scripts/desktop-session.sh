@@ -19,6 +19,23 @@ xvfbScreen="1280x1024x24"
 expectedReader="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/support/expected.py"
 expected() { python3 "$expectedReader" "$@"; }
 
+# Wine, as the Windows program's tests run it: no Mono or Gecko (the program
+# needs neither, and their installers would ask), no menu entries on this
+# machine for the shortcuts the installer makes.
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+wineDllOverrides="mscoree,mshtml,winemenubuilder.exe="
+
+# make_wine_prefix: makes the Wine prefix WINEPREFIX on the X display DISPLAY.
+# Windows are left unmanaged: Xvfb has no window manager, and Wine would wait
+# for one on every window it hides.
+make_wine_prefix()
+{
+    WINEDLLOVERRIDES="$wineDllOverrides" "$wine" wineboot --init </dev/null \
+        && "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null \
+        && "$wineserver" -w
+}
+
 # xvfb_run COMMAND...: runs the command on an X server of its own.
 xvfb_run() { xvfb-run -a -s "-screen 0 $xvfbScreen" "$@"; }
 

@@ -38,6 +38,8 @@ cd "$root"
 say()  { echo "test-real-kernel: $*"; }
 fail() { say "FAILED: $*" >&2; exit 1; }
 
+source scripts/desktop-session.sh
+
 usbmon=0
 if [[ "${1:-}" == --usbmon ]]; then
     usbmon=1
@@ -148,12 +150,8 @@ rm -rf "$initramfs"
 if [[ -n "$windowsProgram" ]]; then
     say "making the Wine prefix"
     rm -rf "$out/wine-prefix"
-    ( export WINEPREFIX="$out/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
-      source scripts/desktop-session.sh
-      xvfb_run /usr/lib/wine/wine64 wineboot --init
-      # Windows are left unmanaged: the guest has no window manager either.
-      xvfb_run /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
-      /usr/lib/wine/wineserver -w ) >"$out/wine-prefix.log" 2>&1 </dev/null \
+    WINEPREFIX="$out/wine-prefix" WINEDEBUG=-all \
+        xvfb_run bash -c 'source scripts/desktop-session.sh && make_wine_prefix' >"$out/wine-prefix.log" 2>&1 \
         || fail "the Wine prefix could not be made (see $out/wine-prefix.log)"
 fi
 

@@ -41,14 +41,8 @@ program="$build/QuilletLooperSwUpdater_artefacts/Release/QuilletLooperSwUpdater.
 image="$build/firmware/development-image.syx"
 run="$build/wine-run"
 
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
-
 export WINEPREFIX="$build/wine-prefix"
 export WINEDEBUG=-all
-# No Mono or Gecko: the program needs neither, and their installers would ask.
-# No menu entries on this machine for the shortcuts the installer makes.
-export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 
 imageMessages=3065
 
@@ -66,6 +60,7 @@ fail()      { say "FAILED: $*" >&2; exit 1; }
 
 shots="$run"
 source "$root/scripts/desktop-session.sh"
+export WINEDLLOVERRIDES="$wineDllOverrides"
 
 "$root/scripts/require-packages.sh" "The Windows program's test under Wine" \
     wine64 xvfb xdotool imagemagick binutils unzip python3 tesseract-ocr tesseract-ocr-eng
@@ -106,14 +101,11 @@ trap cleanup EXIT
 
 start_xvfb "$run"
 
-# The prefix is made once. Windows are left unmanaged: Xvfb has no window
-# manager, and Wine would wait for one on every window it hides.
+# The prefix is made once.
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
     say "making the Wine prefix $WINEPREFIX"
     started=$(now_ms)
-    "$wine" wineboot --init >"$run/wineboot.log" 2>&1 </dev/null
-    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$run/wineboot.log" 2>&1 </dev/null
-    "$wineserver" -w
+    make_wine_prefix >"$run/wineboot.log" 2>&1
     say "Wine prefix ready in $(( $(now_ms) - started )) ms"
 fi
 

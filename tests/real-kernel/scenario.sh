@@ -39,9 +39,10 @@ pointerRest=1
 gadget=/sys/kernel/config/usb_gadget/q7
 pedalDevice="hw:fmidi,0,0"
 hostDevice="hw:Q7,0,0"
-pedalName="Quillet Q7 MIDI 1"
+pedalProduct="Quillet Q7"
+pedalName="$pedalProduct MIDI 1"
 # Wine's MIDI driver names an output after its sequencer client and port.
-winePedalName="Quillet Q7 - $pedalName"
+winePedalName="$pedalProduct - $pedalName"
 
 say()  { echo "[$(cut -d ' ' -f 1 /proc/uptime) s] $*"; }
 
@@ -99,7 +100,7 @@ make_gadget()
     echo 0x0104 >"$gadget/idProduct"
     mkdir "$gadget/strings/0x409"
     echo Zentrik >"$gadget/strings/0x409/manufacturer"
-    echo "Quillet Q7" >"$gadget/strings/0x409/product"
+    echo "$pedalProduct" >"$gadget/strings/0x409/product"
     mkdir "$gadget/configs/c.1" "$gadget/functions/midi.usb0"
     ln -s "$gadget/functions/midi.usb0" "$gadget/configs/c.1/"
 }
@@ -166,7 +167,8 @@ start_program()
     log="$results/updater-$1.log"
     if [[ -n "$windowsProgram" ]]; then
         say "starting $windowsProgram under Wine"
-        ( cd "$results" && WINEPREFIX="$build/real-kernel/wine-prefix" WINEDEBUG="-all,+seh,+thread"               WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" exec /usr/lib/wine/wine64 "$windowsProgram" >"$log" 2>&1 ) &
+        ( cd "$results" && WINEPREFIX="$build/real-kernel/wine-prefix" WINEDEBUG="-all,+seh,+thread" \
+              WINEDLLOVERRIDES="$wineDllOverrides" exec "$wine" "$windowsProgram" >"$log" 2>&1 ) &
     else
         say "starting $program"
         ( cd "$results" && exec "$program" >"$log" 2>&1 ) &
