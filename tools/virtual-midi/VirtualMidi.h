@@ -50,11 +50,11 @@ namespace VirtualMidi
         once), as a device pulled out: it leaves the listings, its connections
         end, and whatever is sent over them afterwards is lost (see
         getNumLostEvents). With backAfter, it comes back that much later, like a
-        device that restarts, at the address it had (as a USB device comes
-        back on the real system, with the same card and client number). A USB device takes nothing
-        after the last of those messages (what the driver still sends it never
-        arrives) and goes goneAfter later; every later call on its raw MIDI
-        output fails with -ENODEV. */
+        device that restarts, at the address it had (a USB device on the real
+        system comes back with the same card and client number). A USB device
+        takes nothing after the last of those messages (what the driver still
+        sends it never arrives) and goes goneAfter later; every later call on
+        its raw MIDI output fails with -ENODEV. */
     void unplugAfter (const std::string& name, int numMessages,
                       std::optional<std::chrono::milliseconds> backAfter = std::nullopt,
                       std::chrono::milliseconds goneAfter = usbDepartureTime);

@@ -24,10 +24,11 @@
     - 0, "System", with its "Timer" and "Announce" ports, as on a real system;
     - from 20 on, one client per virtual output port, named like its port, in the
       order the test gave them; a port that comes back after being unplugged
-      takes its old number again, as a device does on the real system, unless
-      another client holds it by then, when it gets the next number never used. A port given a raw MIDI device
-      makes its client a card's, with the lowest card number free, and the
-      device hw:CARD,0,0 behind port 0, as the kernel's bridge numbers them;
+      takes its old number again, as a device does on the real system, or,
+      if another client holds it by then, the next number never used. A port
+      given a raw MIDI device makes its client a card's, with the lowest card
+      number free, and the device hw:CARD,0,0 behind port 0, as the kernel's
+      bridge numbers them;
     - from 128 on, the clients that programs open with snd_seq_open.
 
     Everything is guarded by one mutex, so the library's functions and the
