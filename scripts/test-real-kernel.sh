@@ -169,15 +169,15 @@ run_guest()
 
     # Wine's processes die on a page fault on their way back from a system
     # call when the emulated processor has SMAP and SMEP; without them they run.
-    local cpu=max
-    [[ "$scenario" != wine ]] || cpu=max,-smap,-smep
+    local cpu=max windows=""
+    [[ "$scenario" != wine ]] || { cpu=max,-smap,-smep; windows=" quillet_windows_program=$windowsProgram"; }
 
     say "booting the guest for \"$scenario\""
     started=$SECONDS
     qemu-system-x86_64 -machine q35 -accel tcg -cpu "$cpu" -smp 1 -m 2048 \
         -display none -monitor none -serial "file:$results/console.log" -no-reboot \
         -kernel "$vmlinuz" -initrd "$out/initrd.gz" \
-        -append "console=ttyS0 quiet panic=-1 quillet_guest=$root/tests/real-kernel/guest.sh quillet_scenario=$scenario quillet_build=$build quillet_usbmon=$usbmon${windowsProgram:+ quillet_windows_program=$windowsProgram}" \
+        -append "console=ttyS0 quiet panic=-1 quillet_guest=$root/tests/real-kernel/guest.sh quillet_scenario=$scenario quillet_build=$build quillet_usbmon=$usbmon$windows" \
         -virtfs "local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap" \
         -virtfs "local,path=$results,mount_tag=results,security_model=none" \
         </dev/null >"$results/qemu.log" 2>&1 &
